@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian packages listed in scripts/packages.txt that are missing.
+# As root it runs apt-get; otherwise it prints the exact command to run and fails.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/packages.txt")
+missing=()
+for pkg in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$pkg")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing packages. Install them with:" >&2
+  echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends "${missing[@]}"
