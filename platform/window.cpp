@@ -31,6 +31,7 @@ struct PlatformState {
     int queueHead = 0;
     int queueCount = 0;
     uint8_t keyDownCount[256] = {}; // both Control keys feed VK_CONTROL, so count the keys held
+    bool scancodeDown[SDL_NUM_SCANCODES] = {};
     bool pressedSinceQuery[256] = {};
     uint32_t mouseButtons = 0; // MK_ bits
     int lastMouseX = -1, lastMouseY = -1;
@@ -77,8 +78,10 @@ void translateKey(Window* window, const SDL_KeyboardEvent& key) {
     bool extended = false;
     uint32_t vk = virtualKeyOfScancode(key.keysym.scancode, &scanCode, &extended);
     if (vk == 0 || vk > 255) return;
+    bool& physicallyDown = g.scancodeDown[key.keysym.scancode];
     if (key.type == SDL_KEYDOWN) {
-        if (!key.repeat) {
+        if (!physicallyDown) {
+            physicallyDown = true;
             ++g.keyDownCount[vk];
             g.pressedSinceQuery[vk] = true;
         }
@@ -87,7 +90,10 @@ void translateKey(Window* window, const SDL_KeyboardEvent& key) {
         if (vk == VK_RETURN || vk == VK_BACK || vk == VK_ESCAPE || vk == VK_TAB)
             enqueue(window, WM_CHAR, vk, keyLParam(scanCode, extended, key.repeat != 0, false));
     } else {
-        if (g.keyDownCount[vk]) --g.keyDownCount[vk];
+        if (physicallyDown) {
+            physicallyDown = false;
+            --g.keyDownCount[vk];
+        }
         enqueue(window, WM_KEYUP, vk, keyLParam(scanCode, extended, true, true));
     }
 }

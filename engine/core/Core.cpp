@@ -1,0 +1,292 @@
+#include "engine/core/Core.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace {
+
+constexpr const char* kStartupDescription = "RESOURCE\\startup.idf";
+constexpr const char* kWorldDescription = "RESOURCE\\WORLDS\\abc.idf";
+constexpr const char* kCursorModel = "cursor.qlf";
+constexpr const char* kConsoleFont = "SYSTEM\\sf";
+constexpr const char* kTextureFont = "tsf";
+constexpr int kConsoleColourKey = -2;
+// Time runs ten times faster while R is held.
+constexpr uint32_t kFastForwardKey = 'R';
+constexpr uint32_t kFastForwardFactor = 10;
+
+// Engine messages addressed to the core (destination 2), by code.
+constexpr int32_t kDestinationEngine = 2;
+constexpr int32_t kCodeQuit = 11;
+constexpr int32_t kCodePrint = 24;
+constexpr int32_t kCodeStopInput = 32;
+constexpr int kMessageHeaderSize = 16;
+constexpr int32_t kMaxPrintLength = 256;
+
+int32_t readInt32(const uint8_t* bytes) {
+    int32_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+int parseIntValue(IdfFile& file, int item, const char* key) {
+    int32_t value = 0;
+    IdfFile::parseInt(file.getValue(item, key), &value);
+    return value;
+}
+
+} // namespace
+
+Core::Core() {
+    settings.musicOff = 1;
+    coreServices = new sdk::CoreServices;
+}
+
+Core::~Core() {
+    std::free(messageBuffer);
+    delete coreServices;
+}
+
+int Core::readStartupDescription() {
+    IdfFile file;
+    if (!file.open(plat::resolvePath(kStartupDescription).c_str())) return 0;
+    int video = file.findItem("video");
+    settings.videoClass = parseIntValue(file, video, "class");
+    settings.device = parseIntValue(file, video, "device");
+    settings.width = parseIntValue(file, video, "width");
+    settings.height = parseIntValue(file, video, "height");
+    settings.antialias = parseIntValue(file, video, "antialias");
+    settings.surfaceBpp = parseIntValue(file, video, "surface_bpp");
+    settings.soundClass = parseIntValue(file, file.findItem("sound"), "class");
+
+    const char* logic = file.getValue(file.findItem("logic"), "class");
+    std::snprintf(logicModuleName, sizeof logicModuleName, "%s", logic ? logic : "");
+    std::memset(settings.logicModule, 0, sizeof settings.logicModule);
+    std::memcpy(settings.logicModule, logicModuleName, std::strlen(logicModuleName));
+    settings.effectsLevel = 1.0f;
+    file.close();
+    return 1;
+}
+
+int Core::start(plat::Window* mainWindow) {
+    window = mainWindow;
+    messageBuffer = static_cast<uint8_t*>(std::malloc(kMessageBufferSize));
+    if (!messageBuffer) return 0;
+    readStartupDescription();
+
+    if (!openDisplay(display, window)) return 0;
+    soundOn = display.soundOn;
+    if (soundOn && !startAudio(audio, window, settings)) soundOn = 0;
+
+    worldDescription.open(plat::resolvePath(kWorldDescription).c_str());
+    reloadFontTextures(models);
+    loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
+    loadTextureFont(display, kTextureFont);
+    tableMutex = plat::createMutex("Threads_sync");
+    modules.mutex = tableMutex;
+
+    setMouseMode(kMouseHeld, nullptr);
+    state = kStateRunning;
+    if (!loadLogicModule()) {
+        renderFlags = kRenderOverlay;
+        if (!beginFrame(display)) {
+            char text[96];
+            std::snprintf(text, sizeof text, "Missing requested core logic module: %s", logicModuleName);
+            consolePrint(display, 0, 0, text);
+            overlayMode = 2;
+            endFrameAndPresent(display);
+        }
+    }
+
+    anchor = {display.width / 2, display.height / 2};
+    pointerPosition = savedPointer = anchor;
+    plat::setCursorPos(window, anchor.x, anchor.y);
+    loadCursor();
+    return 1;
+}
+
+// Loads the core logic module and makes its entity; false when the module could not be loaded.
+bool Core::loadLogicModule() {
+    int index = loadModule(modules, logicModuleName);
+    if (index < 0) return false;
+    logicEntity = modules.modules[index].createEntity(nullptr);
+    if (logicEntity) {
+        coreServices->layerPosition = -1;
+        coreServices->layerId = -1;
+        logicEntity->init(coreServices);
+        logicEntity->active = 1;
+    }
+    return true;
+}
+
+void Core::loadCursor() {
+    cursorModel = loadModel(models, kCursorModel);
+    modelBounds(models, cursorModel, &cursorBounds);
+}
+
+int Core::restart() {
+    restartRequested = 0;
+    destroyAllLayers(*this);
+    releaseDisplay(display);
+    if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
+    logicEntity = nullptr;
+    unloadAll(modules);
+
+    enumerateDevices(display);
+    plat::moveWindow(window, 0, 0, settings.width, settings.height);
+    int modeFlags = (settings.antialias << 2) | settings.videoClass;
+    if (const char* error = setDisplayMode(display, settings.device, settings.width, settings.height,
+                                           settings.surfaceBpp, modeFlags, window)) {
+        releaseDisplay(display);
+        plat::messageBox(window, error, "DxInit", plat::MB_OK);
+        return 0;
+    }
+    resetFrameState(display);
+    reloadFontTextures(models);
+    loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
+    loadTextureFont(display, kTextureFont);
+
+    setMouseMode(kMouseHeld, nullptr);
+    anchor = {display.width / 2, display.height / 2};
+    pointerPosition = savedPointer = anchor;
+    plat::setCursorPos(window, anchor.x, anchor.y);
+    state = kStateRunning;
+
+    std::snprintf(logicModuleName, sizeof logicModuleName, "%.31s", settings.logicModule);
+    if (!loadLogicModule()) renderFlags = kRenderOverlay;
+    resetFog(display);
+    releaseModel(models, cursorModel);
+    loadCursor();
+    timeScale = 1.0f;
+    return 1;
+}
+
+int Core::shutdown() {
+    while (backgroundBusy) {
+    }
+    plat::closeMutex(tableMutex);
+    tableMutex = nullptr;
+    modules.mutex = nullptr;
+    destroyAllLayers(*this);
+    worldDescription.close();
+    std::free(messageBuffer);
+    messageBuffer = nullptr;
+    messageBytes = 0;
+    releaseDisplay(display);
+    if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
+    logicEntity = nullptr;
+    unloadAll(modules);
+    stopAudio(audio);
+    return 1;
+}
+
+void Core::requestRestart(const StartupSettings* record) {
+    if (!record) return;
+    std::memcpy(&settings, record, sizeof settings);
+    restartRequested = 1;
+}
+
+int Core::postToCore(const void* message) {
+    if (!message || !messageBuffer) return 0;
+    int32_t size = readInt32(static_cast<const uint8_t*>(message));
+    if (size < kMessageHeaderSize || size > kMessageBytesLimit - messageBytes) return 0;
+    std::memcpy(messageBuffer + messageBytes, message, static_cast<size_t>(size));
+    messageBytes += size;
+    return 1;
+}
+
+int Core::frame() {
+    if (restartRequested) {
+        restart();
+        return 0;
+    }
+    if (state == kStateQuit) return -1;
+    if (halted) {
+        for (int i = 0; i < inputCount; ++i)
+            keyHandler(inputQueue[i].message, inputQueue[i].wParam, inputQueue[i].lParam);
+        drawOverlay();
+        return 0;
+    }
+
+    elapsedMs = tick(frameTimer, tickSource ? tickSource() : plat::tickCount());
+    uint32_t scaled = elapsedMs;
+    if (plat::asyncKeyState(kFastForwardKey)) scaled *= kFastForwardFactor;
+    int dt = static_cast<int>(static_cast<float>(scaled) * timeScale);
+
+    if (logicEntity) logicEntity->update(dt);
+    for (int position = 0; position < layers.count; ++position) {
+        Layer* layer = layers.layers[position];
+        if (!layer) continue;
+        int runState = layerRunState(*layer);
+        if (runState != 1 && runState != 3) updateLayer(*this, *layer, dt);
+    }
+    if (mouseMode == kMouseHeld) {
+        plat::setCursorPos(window, anchor.x, anchor.y);
+        pointerPosition = anchor;
+    }
+    audioFrame(audio, elapsedMs);
+
+    if (renderFlags & kRenderOverlay) drawOverlay();
+    dispatchInput();
+    processMessages();
+    return 0;
+}
+
+void Core::drawOverlay() {
+    if (overlayMode == 0) return;
+    if (beginFrame(display)) {
+        releaseDisplay(display);
+        return;
+    }
+    endFrameAndPresent(display);
+}
+
+void Core::printOnConsole(const char* text) {
+    if (beginFrame(display)) {
+        releaseDisplay(display);
+        return;
+    }
+    consolePrint(display, 0, 0, text);
+    endFrameAndPresent(display);
+}
+
+// Walks the core's message buffer, including messages appended during the walk. A message whose
+// size is below its header or runs past the bytes in use ends the walk: it cannot be trusted to
+// lead to the next one.
+void Core::processMessages() {
+    int offset = 0;
+    while (messageBuffer && offset + kMessageHeaderSize <= messageBytes) {
+        const uint8_t* message = messageBuffer + offset;
+        int32_t size = readInt32(message);
+        if (size < kMessageHeaderSize || size > messageBytes - offset) break;
+        int32_t code = readInt32(message + 4), destination = readInt32(message + 8);
+        if (destination == kDestinationEngine) {
+            if (code == kCodeQuit) {
+                state = kStateQuit;
+                stopMessages = 1;
+            } else if (code == kCodePrint && size >= kMessageHeaderSize + 4) {
+                int32_t length = readInt32(message + kMessageHeaderSize);
+                if (length >= 0 && length < kMaxPrintLength && length <= size - kMessageHeaderSize - 4) {
+                    char text[kMaxPrintLength + 1];
+                    std::memcpy(text, message + kMessageHeaderSize + 4, static_cast<size_t>(length));
+                    text[length] = '\0';
+                    printOnConsole(text);
+                }
+            } else if (code == kCodeStopInput) {
+                emptyInputQueue();
+            }
+        } else if (logicEntity) {
+            logicEntity->message(message);
+        }
+        if (stopMessages) {
+            stopMessages = 0;
+            return;
+        }
+        offset += size;
+    }
+    messageBytes = 0;
+}

@@ -1,0 +1,135 @@
+// The one central object of the engine: start-up settings, world description, module and class
+// tables, the core logic entity, layers, the input queue and mouse state, the core message buffer,
+// the frame timers and the debug overlay state. Window creation calls start, every idle pass of the
+// message pump calls frame, window destruction calls shutdown.
+#pragma once
+
+#include <cstdint>
+
+#include "common/formats/IdfFile.h"
+#include "engine/audio/audio.h"
+#include "engine/core/Diagnostics.h"
+#include "engine/core/FrameTimer.h"
+#include "engine/graphics/graphics.h"
+#include "engine/host/host.h"
+#include "engine/world/world.h"
+
+#include <sdk/CoreServices.h>
+#include <sdk/Entity.h>
+#include <sdk/Records.h>
+
+using sdk::StartupSettings;
+
+namespace plat {
+struct Window;
+struct Mutex;
+} // namespace plat
+
+// Input queue: 256 entries, of which at most 255 are used in one frame.
+constexpr int kInputQueueEntries = 256;
+constexpr int kInputQueueLimit = 255;
+// Engine-message buffers: 65,535 bytes, at most 65,534 in use.
+constexpr int kMessageBufferSize = 65535;
+constexpr int kMessageBytesLimit = 65534;
+
+// renderFlags bits: what is drawn each frame.
+constexpr int kRenderOverlay = 1;
+constexpr int kRender2D = 2;
+constexpr int kRenderScene = 4;
+
+constexpr int kStateRunning = 0;
+constexpr int kStateQuit = 11;
+
+// Mouse modes: the pointer moves freely, or is held at the anchor so logic reads relative motion.
+constexpr int kMouseFree = 1;
+constexpr int kMouseHeld = 2;
+constexpr int kMouseMoveRequest = 4; // with a point: move the pointer there; never stored
+
+struct InputEvent {
+    uint32_t message;
+    uint32_t wParam;
+    int32_t lParam;
+};
+
+struct Point {
+    int32_t x, y;
+};
+
+struct Core {
+    Core();
+    ~Core();
+    Core(const Core&) = delete;
+    Core& operator=(const Core&) = delete;
+
+    int start(plat::Window* window);
+    int frame();
+    int restart();
+    int shutdown();
+    int readStartupDescription();
+    int postToCore(const void* message);
+    void requestRestart(const StartupSettings* record);
+
+    // Input (queue, engine keys, mouse modes).
+    int queueInput(uint32_t message, uint32_t wParam, int32_t lParam);
+    void dispatchInput();
+    int keyHandler(uint32_t message, uint32_t wParam, int32_t lParam);
+    void setMouseMode(int mode, const Point* point);
+    int getMouseState(Point* out) const;
+    void emptyInputQueue() { inputCount = 0; }
+
+    IdfFile worldDescription;
+    ModuleTable modules;
+    LayerTable layers;
+    Display display;
+    ModelStore models;
+    Audio audio;
+
+    int soundOn = 0;
+    plat::Mutex* tableMutex = nullptr;
+    int state = kStateRunning;
+    char logicModuleName[32] = {};
+    Entity* logicEntity = nullptr;
+    // The core's own service object, bound to no layer; the core logic entity receives it.
+    sdk::CoreServices* coreServices = nullptr;
+    plat::Window* window = nullptr;
+    FrameTimer frameTimer;
+    FrameTimer backgroundTimer;
+    uint32_t elapsedMs = 0;
+    float timeScale = 1.0f;
+    int backgroundBusy = 0;
+    int halted = 0;
+    char haltText[256] = {};
+
+    InputEvent inputQueue[kInputQueueEntries] = {};
+    int inputCount = 0;
+    int mouseMode = kMouseHeld;
+    Point pointerPosition = {0, 0};
+    Point anchor = {0, 0};
+    Point savedPointer = {0, 0};
+
+    uint8_t* messageBuffer = nullptr;
+    int messageBytes = 0;
+    int stopMessages = 0;
+
+    StartupSettings settings = {};
+    int renderFlags = 0;
+    int overlayMode = 0;
+    int savedRenderFlags = 0;
+    int sharedValue = -1;
+    int sceneEndCount = 0;
+    int restartRequested = 0;
+    int cursorModel = -1;
+    ModelBounds cursorBounds;
+    SleeperTables sleepers = {};
+    char screenshotName[16] = "shot0000.tga"; // counts up for the life of the process
+
+    // Where the frame reads the time; tests replace it to step time by hand.
+    uint32_t (*tickSource)() = nullptr;
+
+private:
+    bool loadLogicModule();
+    void loadCursor();
+    void processMessages();
+    void drawOverlay();
+    void printOnConsole(const char* text);
+};

@@ -1,0 +1,140 @@
+#include "engine/core/EntryPoint.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/core/Core.h"
+#include "platform/platform.h"
+
+using namespace win;
+
+namespace {
+
+// Process-wide state of the pump and the window procedure.
+struct EntryState {
+    Core* core = nullptr;
+    int coreRunning = 0;
+    int savedMouseMode = 0;
+};
+
+EntryState g_entry;
+
+bool isQueuedInput(uint32_t message) {
+    switch (message) {
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_CHAR:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+    case WM_MOUSEWHEEL: return true;
+    default: return false; // right and middle double clicks never reach the core
+    }
+}
+
+int32_t windowProcedure(plat::Window* window, uint32_t message, uint32_t wParam, int32_t lParam) {
+    Core& core = *g_entry.core;
+    switch (message) {
+    case WM_CREATE:
+        if (!core.start(window)) return -1;
+        g_entry.savedMouseMode = core.mouseMode;
+        plat::showCursor(false);
+        g_entry.coreRunning = 1;
+        return 0;
+    case WM_DESTROY:
+        core.shutdown();
+        plat::postQuitMessage(0);
+        return 0;
+    case WM_CLOSE: plat::destroyWindow(window); return 0;
+    case WM_ACTIVATEAPP:
+        if (wParam == 0) {
+            g_entry.savedMouseMode = core.mouseMode;
+            core.mouseMode = kMouseFree;
+        } else {
+            core.mouseMode = g_entry.savedMouseMode;
+        }
+        break;
+    default: break;
+    }
+    if (message == WM_KEYDOWN && wParam == VK_F11) plat::sendMessage(window, WM_CLOSE, 0, 0);
+    if (isQueuedInput(message)) core.queueInput(message, wParam, lParam);
+    return plat::defWindowProc(window, message, wParam, lParam);
+}
+
+bool parseCount(const char* text, int* out) {
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (!text[0] || *end || value < 0 || value > 1000000000) return false;
+    *out = static_cast<int>(value);
+    return true;
+}
+
+} // namespace
+
+bool parseEngineOptions(int argc, char** argv, EngineOptions* options) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0) {
+            options->headless = true;
+        } else if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc && parseCount(argv[i + 1], &options->frameLimit)) {
+            ++i;
+        } else {
+            std::fprintf(stderr, "engine: unknown or incomplete option '%s'\n"
+                                 "usage: engine [--headless] [--frames N]\n", argv[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+int runEngine(Core& core, const EngineOptions& options) {
+    if (!plat::initialise(options.headless)) {
+        std::fprintf(stderr, "engine: cannot start the window system\n");
+        return 1;
+    }
+    g_entry = EntryState{};
+    g_entry.core = &core;
+    plat::WindowDesc desc;
+    desc.title = "core_client";
+    desc.x = 0;
+    desc.y = 0;
+    desc.width = 800;
+    desc.height = 600;
+    desc.procedure = windowProcedure;
+    plat::Window* window = plat::createWindow(desc);
+    if (!window) {
+        std::fprintf(stderr, "engine: the core could not start (no memory or no display)\n");
+        plat::shutdown();
+        return 1;
+    }
+    plat::showWindow(window);
+
+    int framesRun = 0;
+    int exitCode = 0;
+    plat::Message message;
+    for (;;) {
+        if (plat::peekMessage(&message, true)) {
+            if (message.message == WM_QUIT) {
+                exitCode = static_cast<int>(message.wParam);
+                break;
+            }
+            plat::dispatchMessage(message);
+        } else if (g_entry.coreRunning) {
+            if (options.frameLimit >= 0 && framesRun >= options.frameLimit) {
+                plat::sendMessage(window, WM_CLOSE, 0, 0);
+                continue;
+            }
+            ++framesRun;
+            if (core.frame() < 0) plat::sendMessage(window, WM_CLOSE, 0, 0);
+        }
+    }
+    plat::clipCursor(window, false);
+    plat::shutdown();
+    g_entry = EntryState{};
+    return exitCode;
+}

@@ -1,0 +1,17 @@
+// The engine's entry point: the main window "core_client", its window procedure and the message
+// pump that runs one core frame whenever the window's queue is empty.
+#pragma once
+
+struct Core;
+
+struct EngineOptions {
+    bool headless = false; // no visible window; every buffer is still kept
+    int frameLimit = -1;   // close as if by F11 after this many frames; -1 runs until closed
+};
+
+// Parses the command line; false (with a message on standard error) on an unknown option.
+bool parseEngineOptions(int argc, char** argv, EngineOptions* options);
+
+// Runs the program with the given core until the window closes; returns the process exit code:
+// the quit message's code, or 1 when the core could not start.
+int runEngine(Core& core, const EngineOptions& options);

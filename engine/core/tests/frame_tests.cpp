@@ -1,0 +1,255 @@
+// The frame step: time scaling, message processing, restart requests and the program's own loop.
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/core/EntryPoint.h"
+#include "engine/core/tests/CoreFixture.h"
+
+using namespace win;
+
+namespace {
+
+// A logic entity that records what the core hands it.
+class RecordingEntity : public sdk::Entity {
+public:
+    int32_t update(int32_t dt) override {
+        dts.push_back(dt);
+        return 1;
+    }
+    int32_t message(const uint8_t* engineMessage) override {
+        int32_t code;
+        std::memcpy(&code, engineMessage + 4, 4);
+        codes.push_back(code);
+        return 0;
+    }
+    std::vector<int> dts;
+    std::vector<int32_t> codes;
+};
+
+std::vector<uint8_t> engineMessage(int32_t code, int32_t destination, const std::string& payload = "") {
+    std::vector<uint8_t> bytes(16 + payload.size());
+    int32_t header[4] = {static_cast<int32_t>(bytes.size()), code, destination, 0};
+    std::memcpy(bytes.data(), header, sizeof header);
+    std::memcpy(bytes.data() + 16, payload.data(), payload.size());
+    return bytes;
+}
+
+std::vector<uint8_t> printMessage(const char* text) {
+    int32_t length = static_cast<int32_t>(std::strlen(text));
+    std::string payload(reinterpret_cast<const char*>(&length), 4);
+    return engineMessage(24, 2, payload + text);
+}
+
+class FrameTest : public CoreFixture {
+protected:
+    void SetUp() override {
+        CoreFixture::SetUp();
+        entity = new RecordingEntity;
+        core->logicEntity = entity;
+        core->frame(); // the first frame reports the 1000 ms clamp
+        entity->dts.clear();
+    }
+    void TearDown() override {
+        if (core->logicEntity == entity) core->logicEntity = nullptr;
+        entity->destroy(sdk::kDestroyFree);
+        CoreFixture::TearDown();
+    }
+    RecordingEntity* entity = nullptr;
+};
+
+TEST_F(FrameTest, TimeIsScaledByTheRKeyAndTheTimeScale) {
+    struct Case {
+        uint32_t elapsed;
+        bool fastForward;
+        float scale;
+        int dt;
+    } cases[] = {{40, false, 1.0f, 40}, {40, true, 1.0f, 400}, {40, true, 0.5f, 200},
+                 {33, false, 0.5f, 16}, {5000, false, 1.0f, 1000}, {7, false, 0.0f, 0}};
+    for (const Case& c : cases) {
+        setKey(SDL_SCANCODE_R, c.fastForward);
+        core->timeScale = c.scale;
+        now += c.elapsed;
+        core->frame();
+        ASSERT_FALSE(entity->dts.empty());
+        EXPECT_EQ(entity->dts.back(), c.dt) << c.elapsed << " " << c.fastForward << " " << c.scale;
+        EXPECT_EQ(core->elapsedMs, c.elapsed > 1000 ? 1000u : c.elapsed);
+    }
+    setKey(SDL_SCANCODE_R, false);
+}
+
+TEST_F(FrameTest, QuitStopsMessageProcessingAndTheNextFrameEnds) {
+    auto first = engineMessage(5, 7), quit = engineMessage(11, 2), later = engineMessage(6, 7);
+    ASSERT_EQ(core->postToCore(first.data()), 1);
+    ASSERT_EQ(core->postToCore(quit.data()), 1);
+    ASSERT_EQ(core->postToCore(later.data()), 1);
+    EXPECT_EQ(core->frame(), 0);
+    EXPECT_EQ(entity->codes, std::vector<int32_t>{5});
+    EXPECT_EQ(core->state, kStateQuit);
+    EXPECT_EQ(core->frame(), -1);
+}
+
+TEST_F(FrameTest, EngineMessagesPrintAndStopInput) {
+    auto print = printMessage("hello there"), stopInput = engineMessage(32, 2);
+    core->queueInput(WM_KEYDOWN, 'A', 0);
+    core->postToCore(print.data());
+    core->frame();
+    EXPECT_STREQ(core->display.consoleText, "hello there");
+    EXPECT_EQ(core->messageBytes, 0);
+
+    core->postToCore(stopInput.data());
+    core->frame();
+    core->queueInput(WM_KEYDOWN, 'A', 0);
+    core->postToCore(stopInput.data());
+    core->frame(); // input is dispatched before messages, so only later events are dropped
+    EXPECT_EQ(core->inputCount, 0);
+}
+
+TEST_F(FrameTest, DamagedMessagesEndTheWalkAndFullBuffersRefuse) {
+    auto message = engineMessage(5, 7);
+    int32_t tooSmall = 8;
+    std::memcpy(core->messageBuffer, &tooSmall, 4);
+    core->messageBytes = 16;
+    core->frame();
+    EXPECT_TRUE(entity->codes.empty());
+    EXPECT_EQ(core->messageBytes, 0);
+
+    int accepted = 0;
+    while (core->postToCore(message.data())) ++accepted;
+    EXPECT_EQ(accepted, kMessageBytesLimit / 16);
+    auto oversizedPrint = printMessage("");
+    int32_t lying = 200; // claims more text than the message holds
+    std::memcpy(oversizedPrint.data() + 16, &lying, 4);
+    core->messageBytes = 0;
+    core->postToCore(oversizedPrint.data());
+    std::strcpy(core->display.consoleText, "unchanged");
+    core->frame();
+    EXPECT_STREQ(core->display.consoleText, "unchanged");
+}
+
+TEST_F(FrameTest, NewSettingsRestartTheCoreOnTheNextFrame) {
+    StartupSettings record = core->settings;
+    record.width = 640;
+    record.height = 480;
+    std::strcpy(record.logicModule, "absent");
+    core->timeScale = 0.25f;
+    core->logicEntity = nullptr; // restart destroys the logic entity; keep ours for TearDown
+    core->requestRestart(&record);
+    EXPECT_EQ(core->frame(), 0);
+    EXPECT_EQ(core->restartRequested, 0);
+    EXPECT_EQ(core->timeScale, 1.0f);
+    EXPECT_STREQ(core->logicModuleName, "absent");
+    EXPECT_EQ(core->display.width, 640);
+    EXPECT_EQ(core->renderFlags, kRenderOverlay);
+    EXPECT_EQ(core->anchor.x, 320);
+}
+
+using StartTest = CoreFixture;
+
+TEST_F(StartTest, AMissingLogicModuleShowsItsScreen) {
+    EXPECT_EQ(core->logicEntity, nullptr);
+    EXPECT_EQ(core->renderFlags, kRenderOverlay);
+    EXPECT_EQ(core->overlayMode, 2);
+    EXPECT_STREQ(core->display.consoleText, "Missing requested core logic module: ");
+    EXPECT_EQ(core->mouseMode, kMouseHeld);
+    EXPECT_EQ(core->anchor.x, 400);
+    EXPECT_EQ(core->anchor.y, 300);
+    EXPECT_EQ(core->settings.musicOff, 1);
+}
+
+void writeIdf(const char* path, const std::vector<std::vector<std::pair<std::string, std::string>>>& items) {
+    std::ofstream out(path, std::ios::binary);
+    auto put32 = [&](uint32_t value) { out.write(reinterpret_cast<const char*>(&value), 4); };
+    put32(394393);
+    put32(static_cast<uint32_t>(items.size()));
+    put32(32);
+    for (const auto& item : items) {
+        put32(static_cast<uint32_t>(item.size()));
+        for (size_t r = 0; r < item.size(); ++r) {
+            char record[132] = {};
+            uint32_t code = r == 0 ? IdfFile::itemCode(item[r].second.c_str()) : 0;
+            std::memcpy(record, &code, 4);
+            std::strncpy(record + 4, item[r].first.c_str(), 63);
+            std::strncpy(record + 68, item[r].second.c_str(), 63);
+            out.write(record, sizeof record);
+        }
+    }
+}
+
+TEST_F(StartTest, TheStartupDescriptionFillsTheSettingsRecord) {
+    std::filesystem::create_directories("RESOURCE");
+    writeIdf("RESOURCE/startup.idf",
+             {{{"name", "video"}, {"class", "1"}, {"width", "640"}, {"height", "480"}, {"surface_bpp", "16"},
+               {"device", "0"}, {"antialias", "2"}},
+              {{"name", "sound"}, {"class", "3"}},
+              {{"name", "logic"}, {"class", "game_logic"}}});
+    ASSERT_EQ(core->readStartupDescription(), 1);
+    EXPECT_EQ(core->settings.videoClass, 1);
+    EXPECT_EQ(core->settings.width, 640);
+    EXPECT_EQ(core->settings.height, 480);
+    EXPECT_EQ(core->settings.surfaceBpp, 16);
+    EXPECT_EQ(core->settings.antialias, 2);
+    EXPECT_EQ(core->settings.soundClass, 3);
+    EXPECT_EQ(core->settings.effectsLevel, 1.0f);
+    EXPECT_STREQ(core->settings.logicModule, "game_logic");
+    EXPECT_STREQ(core->logicModuleName, "game_logic");
+    std::filesystem::remove("RESOURCE/startup.idf");
+    EXPECT_EQ(core->readStartupDescription(), 0);
+    EXPECT_STREQ(core->logicModuleName, "game_logic");
+}
+
+// The real pump: a thread presses F11 while the program runs its frames.
+TEST(EngineProgram, F11ClosesTheProgram) {
+    static Core core;
+    std::atomic<bool> done{false}, fallbackSent{false};
+    std::thread presser([&] {
+        for (int i = 0; i < 200 && !done; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            SDL_Event event{};
+            event.type = SDL_KEYDOWN;
+            event.key.keysym.scancode = SDL_SCANCODE_F11;
+            SDL_PushEvent(&event);
+        }
+        if (!done) {
+            fallbackSent = true;
+            SDL_Event quit{};
+            quit.type = SDL_QUIT;
+            SDL_PushEvent(&quit);
+        }
+    });
+    EngineOptions options;
+    options.headless = true;
+    int code = runEngine(core, options);
+    done = true;
+    presser.join();
+    EXPECT_EQ(code, 0);
+    EXPECT_FALSE(fallbackSent);
+}
+
+TEST(EngineProgram, FrameLimitEndsTheRunCleanly) {
+    static Core core;
+    EngineOptions options;
+    options.headless = true;
+    options.frameLimit = 10;
+    EXPECT_EQ(runEngine(core, options), 0);
+    EXPECT_EQ(core.frameTimer.totalMs >= 1000u, true); // the first frame's clamp, at least
+}
+
+TEST(EngineProgram, OptionsAreParsed) {
+    EngineOptions options;
+    char arg0[] = "engine", arg1[] = "--headless", arg2[] = "--frames", arg3[] = "10", bad[] = "--bogus";
+    char* good[] = {arg0, arg1, arg2, arg3};
+    EXPECT_TRUE(parseEngineOptions(4, good, &options));
+    EXPECT_TRUE(options.headless);
+    EXPECT_EQ(options.frameLimit, 10);
+    char* wrong[] = {arg0, bad};
+    EXPECT_FALSE(parseEngineOptions(2, wrong, &options));
+    char* missing[] = {arg0, arg2};
+    EXPECT_FALSE(parseEngineOptions(2, missing, &options));
+}
+
+} // namespace
