@@ -19,19 +19,6 @@ constexpr int kConsoleColourKey = -2;
 constexpr uint32_t kFastForwardKey = 'R';
 constexpr uint32_t kFastForwardFactor = 10;
 
-// Engine messages addressed to the core (destination 2), by code.
-constexpr int32_t kDestinationEngine = 2;
-constexpr int32_t kCodeQuit = 11;
-constexpr int32_t kCodePrint = 24;
-constexpr int32_t kCodeStopInput = 32;
-constexpr int kMessageHeaderSize = 16;
-constexpr int32_t kMaxPrintLength = 256;
-
-int32_t readInt32(const uint8_t* bytes) {
-    int32_t value;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
-}
 
 int parseIntValue(IdfFile& file, int item, const char* key) {
     int32_t value = 0;
@@ -43,12 +30,14 @@ int parseIntValue(IdfFile& file, int item, const char* key) {
 
 Core::Core() {
     settings.musicOff = 1;
-    coreServices = new sdk::CoreServices;
+    coreServices = std::make_unique<EngineCoreServices>(*this, nullptr);
+    imageServices = makeImageServices(*this, nullptr);
+    worldServices = makeWorldServices(*this, nullptr);
+    audioServices = makeAudioServices(*this, nullptr);
 }
 
 Core::~Core() {
     std::free(messageBuffer);
-    delete coreServices;
 }
 
 int Core::readStartupDescription() {
@@ -117,7 +106,7 @@ bool Core::loadLogicModule() {
     if (logicEntity) {
         coreServices->layerPosition = -1;
         coreServices->layerId = -1;
-        logicEntity->init(coreServices);
+        logicEntity->init(coreServices.get());
         logicEntity->active = 1;
     }
     return true;
@@ -192,8 +181,8 @@ void Core::requestRestart(const StartupSettings* record) {
 
 int Core::postToCore(const void* message) {
     if (!message || !messageBuffer) return 0;
-    int32_t size = readInt32(static_cast<const uint8_t*>(message));
-    if (size < kMessageHeaderSize || size > kMessageBytesLimit - messageBytes) return 0;
+    int32_t size = sdk::readMessageHeader(static_cast<const uint8_t*>(message)).size;
+    if (size < sdk::kMessageHeaderBytes || size > kMessageBytesLimit - messageBytes) return 0;
     std::memcpy(messageBuffer + messageBytes, message, static_cast<size_t>(size));
     messageBytes += size;
     return 1;
@@ -220,9 +209,7 @@ int Core::frame() {
     if (logicEntity) logicEntity->update(dt);
     for (int position = 0; position < layers.count; ++position) {
         Layer* layer = layers.layers[position];
-        if (!layer) continue;
-        int runState = layerRunState(*layer);
-        if (runState != 1 && runState != 3) updateLayer(*this, *layer, dt);
+        if (layer->runState != kRunSuspended && layer->runState != kRunBackground) updateLayer(*layer, dt);
     }
     if (mouseMode == kMouseHeld) {
         plat::setCursorPos(window, anchor.x, anchor.y);
@@ -254,34 +241,37 @@ void Core::printOnConsole(const char* text) {
     endFrameAndPresent(display);
 }
 
+int Core::routeCoreMessage(const uint8_t* message) {
+    sdk::EngineMessageHeader header = sdk::readMessageHeader(message);
+    if (header.destination != sdk::kDestinationCore) return logicEntity ? logicEntity->message(message) : 0;
+    if (header.code == sdk::kCoreQuit) {
+        state = kStateQuit;
+        stopMessages = 1;
+    } else if (header.code == sdk::kCorePrint) {
+        sdk::PayloadReader reader = sdk::PayloadReader::ofMessage(message);
+        int32_t length;
+        const uint8_t* bytes;
+        if (reader.readCounted(&length, &bytes) && length < sdk::kPrintTextLimit) {
+            char text[sdk::kPrintTextLimit];
+            std::memcpy(text, bytes, static_cast<size_t>(length));
+            text[length] = '\0';
+            printOnConsole(text);
+        }
+    } else if (header.code == sdk::kCoreStopInput) {
+        emptyInputQueue();
+    }
+    return 0;
+}
+
 // Walks the core's message buffer, including messages appended during the walk. A message whose
 // size is below its header or runs past the bytes in use ends the walk: it cannot be trusted to
 // lead to the next one.
 void Core::processMessages() {
     int offset = 0;
-    while (messageBuffer && offset + kMessageHeaderSize <= messageBytes) {
-        const uint8_t* message = messageBuffer + offset;
-        int32_t size = readInt32(message);
-        if (size < kMessageHeaderSize || size > messageBytes - offset) break;
-        int32_t code = readInt32(message + 4), destination = readInt32(message + 8);
-        if (destination == kDestinationEngine) {
-            if (code == kCodeQuit) {
-                state = kStateQuit;
-                stopMessages = 1;
-            } else if (code == kCodePrint && size >= kMessageHeaderSize + 4) {
-                int32_t length = readInt32(message + kMessageHeaderSize);
-                if (length >= 0 && length < kMaxPrintLength && length <= size - kMessageHeaderSize - 4) {
-                    char text[kMaxPrintLength + 1];
-                    std::memcpy(text, message + kMessageHeaderSize + 4, static_cast<size_t>(length));
-                    text[length] = '\0';
-                    printOnConsole(text);
-                }
-            } else if (code == kCodeStopInput) {
-                emptyInputQueue();
-            }
-        } else if (logicEntity) {
-            logicEntity->message(message);
-        }
+    while (messageBuffer && offset + sdk::kMessageHeaderBytes <= messageBytes) {
+        int32_t size = sdk::readMessageHeader(messageBuffer + offset).size;
+        if (size < sdk::kMessageHeaderBytes || size > messageBytes - offset) break;
+        routeCoreMessage(messageBuffer + offset);
         if (stopMessages) {
             stopMessages = 0;
             return;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "common/formats/IdfFile.h"
 #include "engine/audio/audio.h"
@@ -51,9 +52,7 @@ struct InputEvent {
     int32_t lParam;
 };
 
-struct Point {
-    int32_t x, y;
-};
+using Point = sdk::ScreenPoint;
 
 struct Core {
     Core();
@@ -67,6 +66,8 @@ struct Core {
     int shutdown();
     int readStartupDescription();
     int postToCore(const void* message);
+    // Handles one message addressed to the core: engine codes for destination 2, else the logic entity.
+    int routeCoreMessage(const uint8_t* message);
     void requestRestart(const StartupSettings* record);
 
     // Input (queue, engine keys, mouse modes).
@@ -89,8 +90,11 @@ struct Core {
     int state = kStateRunning;
     char logicModuleName[32] = {};
     Entity* logicEntity = nullptr;
-    // The core's own service object, bound to no layer; the core logic entity receives it.
-    sdk::CoreServices* coreServices = nullptr;
+    // The core's own service objects, bound to no layer; the core logic entity receives them.
+    std::unique_ptr<EngineCoreServices> coreServices;
+    std::unique_ptr<sdk::ImageServices> imageServices;
+    std::unique_ptr<sdk::WorldServices> worldServices;
+    std::unique_ptr<sdk::AudioServices> audioServices;
     plat::Window* window = nullptr;
     FrameTimer frameTimer;
     FrameTimer backgroundTimer;
@@ -107,6 +111,7 @@ struct Core {
     Point anchor = {0, 0};
     Point savedPointer = {0, 0};
 
+    uint8_t stagingArea[sdk::kStagingAreaBytes] = {};
     uint8_t* messageBuffer = nullptr;
     int messageBytes = 0;
     int stopMessages = 0;

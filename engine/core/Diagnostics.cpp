@@ -44,9 +44,9 @@ void computeSleepers(Core& core) {
     std::memset(realize, 0, sizeof realize);
     for (int position = 0; position < core.layers.count; ++position) {
         Layer* layer = core.layers.layers[position];
-        if (!layer || layerIsHidden(*layer)) continue;
-        for (int i = 0; i < layerObjectCount(*layer); ++i) {
-            const Entity* object = layerObjectAt(*layer, i);
+        if (layer->hidden) continue;
+        for (int i = 0; i < layer->objectCount; ++i) {
+            const Entity* object = layer->objects[i];
             if (!object) continue;
             int module = static_cast<int>(static_cast<uint32_t>(object->handle) & 0xFFFF);
             if (module >= kMaxModules) continue;

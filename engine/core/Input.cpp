@@ -19,10 +19,9 @@ void Core::dispatchInput() {
             logicEntity->input(inputQueue[i].message, inputQueue[i].wParam, inputQueue[i].lParam);
     for (int position = 0; position < layers.count; ++position) {
         Layer* layer = layers.layers[position];
-        int runState = layer ? layerRunState(*layer) : 1;
-        if (runState == 1 || runState == 3) continue;
+        if (layer->runState == kRunSuspended || layer->runState == kRunBackground) continue;
         for (int i = 0; i < inputCount; ++i)
-            deliverInput(*this, *layer, inputQueue[i].message, inputQueue[i].wParam, inputQueue[i].lParam);
+            deliverInput(*layer, inputQueue[i].message, inputQueue[i].wParam, inputQueue[i].lParam);
     }
     inputCount = 0;
 }

@@ -54,4 +54,5 @@ void consolePrint(Display& display, int, int, const char* text) {
     std::snprintf(display.consoleText, sizeof display.consoleText, "%s", text ? text : "");
 }
 
+int openTexture(Display&, const char*) { return -1; }
 void resetFog(Display&) {}

@@ -40,5 +40,7 @@ void unlockBackBuffer(Display& display);
 bool loadConsoleFont(Display& display, const char* name, int colourKey);
 bool loadTextureFont(Display& display, const char* name);
 void consolePrint(Display& display, int x, int y, const char* text);
+// Opens a texture by file name; its handle, or -1.
+int openTexture(Display& display, const char* name);
 // Clears the fog settings of the vertex pipeline.
 void resetFog(Display& display);

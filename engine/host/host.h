@@ -4,5 +4,6 @@
 
 #include <cstdint>
 
+#include "engine/host/EngineServices.h"
 #include "engine/host/Layers.h"
 #include "engine/host/ModuleTable.h"
