@@ -64,7 +64,7 @@ public:
     virtual Entity* destroy(int32_t flags) {
         // The allocation starts at the most derived object, which need not be this base subobject.
         void* storage = dynamic_cast<void*>(this);
-        this->~Entity();
+        this->Entity::~Entity();
         if (flags & kDestroyFree) ::operator delete(storage);
         return this;
     }
@@ -139,7 +139,7 @@ template <class T>
 Entity* destroyAs(T* self, int32_t flags) {
     Entity* result = self;
     void* storage = self;
-    self->~T();
+    self->T::~T(); // qualified: T is the most derived class, whatever its bases declare
     if (flags & kDestroyFree) {
         if constexpr (alignof(T) > __STDCPP_DEFAULT_NEW_ALIGNMENT__)
             ::operator delete(storage, std::align_val_t{alignof(T)});
