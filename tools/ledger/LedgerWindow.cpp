@@ -117,6 +117,8 @@ LedgerWindow::LedgerWindow(IdfTable& table, QWidget* parent) : QMainWindow(paren
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->verticalHeader()->hide();
+    // Rows as dense as a list: one line of text each.
+    grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 4);
     grid_->horizontalHeader()->setDefaultSectionSize(100);
     grid_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     grid_->setContextMenuPolicy(Qt::CustomContextMenu);
