@@ -82,6 +82,7 @@ IdfFile::IdfFile() = default;
 IdfFile::~IdfFile() { close(); }
 
 bool IdfFile::open(const char* path) {
+    close();
     if (!path || std::strlen(path) >= sizeof(path_)) return false;
     file_ = std::fopen(path, "rb");
     if (!file_) return false;
