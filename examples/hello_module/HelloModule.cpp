@@ -8,7 +8,7 @@
 namespace {
 
 class Greeter final : public sdk::Entity {
-public:
+  public:
     int32_t init(sdk::CoreServices* services) override {
         services_ = services;
         if (services_ == nullptr) return 0;
@@ -27,9 +27,9 @@ public:
         return 0;
     }
 
-    sdk::Entity* destroy(int32_t flags) override { return sdk::destroyAs(this, flags); }
+    sdk::Entity* destroy(int32_t destroyFlags) override { return sdk::destroyAs(this, destroyFlags); }
 
-private:
+  private:
     sdk::CoreServices* services_ = nullptr; // the engine's; valid until destroy
 };
 

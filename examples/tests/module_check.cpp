@@ -16,13 +16,14 @@ namespace {
 
 // Reports an 800 x 600 screen and keeps every message the module posts.
 class RecordingCore final : public sdk::CoreServices {
-public:
+  public:
     sdk::ScreenPoint* getScreenSize(sdk::ScreenPoint* size) override {
         if (size != nullptr) *size = {800, 600};
         return size;
     }
 
-    int32_t postMessage(int32_t code, int32_t destination, int32_t parameter, const char* format, ...) override {
+    int32_t postMessage(int32_t code, int32_t destination, int32_t parameter, const char* format,
+                        ...) override {
         va_list args;
         va_start(args, format);
         const int32_t size =
@@ -35,7 +36,7 @@ public:
 
     std::vector<std::vector<uint8_t>> posted;
 
-private:
+  private:
     uint8_t staging_[sdk::kStagingAreaBytes];
 };
 
@@ -60,7 +61,8 @@ int checkEntity(sdk::CreateEntityFunction createEntity) {
     if (entity == nullptr) return fail("CreateEntity(null) returned null");
     RecordingCore core;
     if (entity->init(&core) != 1) return fail("init did not succeed");
-    if (core.posted.size() != 1) return fail("init posted " + std::to_string(core.posted.size()) + " messages");
+    if (core.posted.size() != 1)
+        return fail("init posted " + std::to_string(core.posted.size()) + " messages");
     const std::string text = printedText(core.posted[0]);
     if (text != "hello_module: screen 800 x 600") return fail("init printed \"" + text + "\"");
 

@@ -34,27 +34,34 @@ TEST(EngineMessage, EachFormatCharacterLaysOutItsBytes) {
         Build build;
         std::vector<uint8_t> payload;
     } rows[] = {
-        {"B keeps the low byte", [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, "B", 0x1FF); },
+        {"B keeps the low byte",
+         [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, "B", 0x1FF); },
          {0xFF}},
         {"W keeps the low 16 bits",
-         [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, "W", 0x12345); }, {0x45, 0x23}},
-        {"L little-endian", [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, "L", -2); },
+         [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, "W", 0x12345); },
+         {0x45, 0x23}},
+        {"L little-endian",
+         [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, "L", -2); },
          {0xFE, 0xFF, 0xFF, 0xFF}},
         {"F narrows the double to float32",
-         [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, "F", 1.5); }, {0x00, 0x00, 0xC0, 0x3F}},
+         [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, "F", 1.5); },
+         {0x00, 0x00, 0xC0, 0x3F}},
         {"lower case is the same",
          [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, "bwlf", 1, 2, 3, 0.0); },
          {1, 2, 0, 3, 0, 0, 0, 0, 0, 0, 0}},
         {"other characters take no argument",
-         [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, "x-L?", 5); }, {5, 0, 0, 0}},
+         [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, "x-L?", 5); },
+         {5, 0, 0, 0}},
         {"S of length 0 may have a null pointer",
          [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, "SL", 0, nullptr, 9); },
          {0, 0, 0, 0, 9, 0, 0, 0}},
         {"null format: header only",
-         [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, nullptr); }, {}},
+         [](uint8_t* b, size_t n) { return writeEngineMessage(b, n, 0, 0, 0, nullptr); },
+         {}},
         {"P is eight bytes",
          [](uint8_t* b, size_t n) {
-             return writeEngineMessage(b, n, 0, 0, 0, "PB", reinterpret_cast<void*>(uintptr_t{0x44332211}), 7);
+             return writeEngineMessage(b, n, 0, 0, 0, "PB", reinterpret_cast<void*>(uintptr_t{0x44332211}),
+                                       7);
          },
          {0x11, 0x22, 0x33, 0x44, 0, 0, 0, 0, 7}},
     };
@@ -82,9 +89,11 @@ TEST(EngineMessage, RefusesWhatDoesNotFitOrIsMalformed) {
         {"no buffer", writeEngineMessage(nullptr, 64, 0, 0, 0, nullptr), -1},
         {"negative S length", writeEngineMessage(buffer, sizeof buffer, 0, 0, 0, "S", -1, "abc"), -1},
         {"huge S length", writeEngineMessage(buffer, sizeof buffer, 0, 0, 0, "S", INT32_MAX, "abc"), -1},
-        {"S with a length but no bytes", writeEngineMessage(buffer, sizeof buffer, 0, 0, 0, "S", 2, nullptr), -1},
+        {"S with a length but no bytes", writeEngineMessage(buffer, sizeof buffer, 0, 0, 0, "S", 2, nullptr),
+         -1},
     };
-    for (const auto& row : rows) EXPECT_EQ(row.result, row.expected) << row.name;
+    for (const auto& row : rows)
+        EXPECT_EQ(row.result, row.expected) << row.name;
 }
 
 TEST(PayloadReader, ReadsBackWhatTheWriterLaidOut) {
@@ -126,7 +135,8 @@ TEST(PayloadReader, NeverReadsPastTheMessage) {
         EXPECT_FALSE(reader.readCounted(&length, &bytes)) << "claims 100 bytes where 4 are left";
         EXPECT_EQ(reader.remaining(), 8u);
         uint8_t rest[9];
-        for (uint8_t& byte : rest) (void)reader.readByte(&byte);
+        for (uint8_t& byte : rest)
+            (void)reader.readByte(&byte);
         EXPECT_EQ(reader.remaining(), 0u);
     }
     {
@@ -162,8 +172,8 @@ TEST(EngineMessage, CreateObjectRequestRoundTrip) {
     EXPECT_EQ(request.itemIndex, 12);
     EXPECT_EQ(request.level, 3);
 
-    const int32_t shortSize = writeEngineMessage(buffer, sizeof buffer, kLayerCreateObject, kDestinationLayer, 0,
-                                                 "LPP", 0, className, moduleName);
+    const int32_t shortSize = writeEngineMessage(buffer, sizeof buffer, kLayerCreateObject, kDestinationLayer,
+                                                 0, "LPP", 0, className, moduleName);
     ASSERT_GT(shortSize, 0);
     request.itemIndex = 77;
     EXPECT_FALSE(readCreateObjectRequest(buffer, &request));

@@ -42,7 +42,8 @@ TEST(Entity, OperationsKeepTheirSlots) {
         {"setPlacement", vtableSlot(&PlacedObject::setPlacement), 8},
         {"first slot after PlacedObject's", vtableSlot(&Probe::oneMore), 9},
     };
-    for (const auto& row : rows) EXPECT_EQ(row.slot, row.expected) << row.name;
+    for (const auto& row : rows)
+        EXPECT_EQ(row.slot, row.expected) << row.name;
 }
 
 TEST(Entity, DefaultOperationsReturnTheContractDefaults) {
@@ -62,7 +63,8 @@ TEST(Entity, DefaultOperationsReturnTheContractDefaults) {
         {"Placed update", p.update(16), 0},         {"Placed draw", p.draw(16, 0), 1},
         {"Placed input", p.input(0x100, 27, 0), 0}, {"Placed message", p.message(nullptr), 0},
     };
-    for (const auto& row : rows) EXPECT_EQ(row.result, row.expected) << row.name;
+    for (const auto& row : rows)
+        EXPECT_EQ(row.result, row.expected) << row.name;
 }
 
 TEST(Entity, FreshEntityFieldsMeanNone) {
@@ -103,7 +105,8 @@ TEST(PlacedObject, SetPlacementStoresAllSix) {
     PlainPlaced placed;
     EXPECT_EQ(placed.setPlacement(-0.2f, 0.2f, 2.0f, -0.78539819f, -1.5707964f, 0.25f), 1);
     const float expected[6] = {-0.2f, 0.2f, 2.0f, -0.78539819f, -1.5707964f, 0.25f};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(placed.placement[i], expected[i]) << i;
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(placed.placement[i], expected[i]) << i;
 }
 
 struct Counted final : PlacedObject {
@@ -147,9 +150,18 @@ TEST(EntityWords, WordKIsTheKthFieldAfterTheTablePointer) {
         int32_t k;
         const int32_t* field;
     } rows[] = {
-        {1, &e.id},          {2, &e.handle},         {3, &e.flags},           {4, &e.geometryModel},
-        {6, &e.active},      {8, &e.parentId},       {10, &e.level},          {13, &e.tag},
-        {14, &e.registrations}, {17, &e.firstChild}, {21, &e.position},       {22, &e.reservedWords[0]},
+        {1, &e.id},
+        {2, &e.handle},
+        {3, &e.flags},
+        {4, &e.geometryModel},
+        {6, &e.active},
+        {8, &e.parentId},
+        {10, &e.level},
+        {13, &e.tag},
+        {14, &e.registrations},
+        {17, &e.firstChild},
+        {21, &e.position},
+        {22, &e.reservedWords[0]},
         {32, &e.reservedWords[10]},
     };
     for (const auto& row : rows) {
@@ -178,7 +190,8 @@ TEST(EntityWords, RefusesIndicesOutsideTheBaseWordsAndUnknownOperations) {
     const struct {
         int32_t k;
         int32_t operation;
-    } rows[] = {{0, kWordSet}, {-1, kWordSet}, {33, kWordSet}, {kEntityWordCount + 100, kWordOr}, {3, 3}, {3, -1}};
+    } rows[] = {{0, kWordSet}, {-1, kWordSet}, {33, kWordSet}, {kEntityWordCount + 100, kWordOr},
+                {3, 3},        {3, -1}};
     for (const auto& row : rows) {
         EXPECT_FALSE(combineEntityWord(placed, row.k, -1, row.operation)) << row.k << " op " << row.operation;
         int32_t value = 77;

@@ -14,16 +14,14 @@ using sdk_test::vtableSlot;
 
 namespace {
 
-template <class T>
-double resultValue(T value) {
+template <class T> double resultValue(T value) {
     if constexpr (std::is_pointer_v<T>)
         return value == nullptr ? 0.0 : 1.0;
     else
         return static_cast<double>(value);
 }
 
-template <class Interface>
-struct SlotRow {
+template <class Interface> struct SlotRow {
     int slot;
     const char* name;
     std::ptrdiff_t tableEntry;
@@ -51,13 +49,13 @@ void checkSlots(const std::vector<SlotRow<Interface>>& rows, int slotCount, std:
     }
 }
 
-#define CALL(Class, slot, name, expression, expected)                                                          \
-    SlotRow<Class> {                                                                                          \
-        slot, #name, vtableSlot(&Class::name), [](Class& s) { return resultValue(s.expression); }, expected   \
+#define CALL(Class, slot, name, expression, expected)                                                        \
+    SlotRow<Class> {                                                                                         \
+        slot, #name, vtableSlot(&Class::name), [](Class& s) { return resultValue(s.expression); }, expected  \
     }
-#define VOID(Class, slot, name, expression)                                                                    \
-    SlotRow<Class> {                                                                                          \
-        slot, #name, vtableSlot(&Class::name), [](Class& s) { return s.expression, 0.0; }, 0.0                \
+#define VOID(Class, slot, name, expression)                                                                  \
+    SlotRow<Class> {                                                                                         \
+        slot, #name, vtableSlot(&Class::name), [](Class& s) { return s.expression, 0.0; }, 0.0               \
     }
 
 TEST(CoreServicesBase, EverySlotInOrderWithItsDefault) {
@@ -219,7 +217,8 @@ TEST(WorldServicesBase, EverySlotInOrderWithItsDefault) {
         VOID(W, 30, applyLight, applyLight()),
         CALL(W, 31, collideBox, collideBox(nullptr, nullptr, nullptr, nullptr, kFilterAll, nullptr), 0),
         // A miss, not a hit at the start of the ray.
-        CALL(W, 32, castRay, castRay(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, kFilterAll, nullptr),
+        CALL(W, 32, castRay,
+             castRay(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, kFilterAll, nullptr),
              static_cast<double>(kRayMiss)),
         VOID(W, 33, reserved33, reserved33(1, 2)),
         VOID(W, 34, screenToDirection, screenToDirection(nullptr, nullptr)),
@@ -283,11 +282,16 @@ TEST(Services, TypedInterfaceHelpersReturnTheEngineObjects) {
         AudioServices audio;
         void* getInterface(int32_t, int32_t kind) override {
             switch (kind) {
-            case kInterfaceCore: return static_cast<CoreServices*>(this);
-            case kInterfaceImage: return &image;
-            case kInterfaceWorld: return &world;
-            case kInterfaceAudio: return &audio;
-            default: return nullptr;
+            case kInterfaceCore:
+                return static_cast<CoreServices*>(this);
+            case kInterfaceImage:
+                return &image;
+            case kInterfaceWorld:
+                return &world;
+            case kInterfaceAudio:
+                return &audio;
+            default:
+                return nullptr;
             }
         }
     } engine;

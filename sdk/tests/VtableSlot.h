@@ -9,8 +9,7 @@ namespace sdk_test {
 
 // The Itanium C++ ABI on x86-64 stores a pointer to a virtual member function as 1 + the byte offset of
 // its table entry. Returns the entry index, or -1 on other ABIs (the order tests then skip).
-template <class MemberFunction>
-std::ptrdiff_t vtableSlot(MemberFunction memberFunction) {
+template <class MemberFunction> std::ptrdiff_t vtableSlot(MemberFunction memberFunction) {
 #if defined(__x86_64__) && defined(__GXX_ABI_VERSION)
     static_assert(sizeof(MemberFunction) == 2 * sizeof(void*));
     uintptr_t words[2];

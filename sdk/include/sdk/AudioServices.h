@@ -15,19 +15,19 @@ namespace sdk {
 constexpr int32_t kSoundLoop = 1;
 
 // playSound results besides a sound handle ((voice << 16) | entry).
-constexpr int32_t kSoundUnavailable = 0;   // no sound device, or sound is off
-constexpr int32_t kSoundFailed = -100;     // unknown name, no free voice or the file could not be loaded
-constexpr int32_t kSoundTooQuiet = -1000;  // would not be heard and does not loop: not played
+constexpr int32_t kSoundUnavailable = 0;  // no sound device, or sound is off
+constexpr int32_t kSoundFailed = -100;    // unknown name, no free voice or the file could not be loaded
+constexpr int32_t kSoundTooQuiet = -1000; // would not be heard and does not loop: not played
 
 // setSoundParameter kinds.
-constexpr int32_t kSoundPosition = 0;      // value: address of a Vec3, or 0 for a plain (not positional) sound
+constexpr int32_t kSoundPosition = 0; // value: address of a Vec3, or 0 for a plain (not positional) sound
 constexpr int32_t kSoundPan = 1;
 constexpr int32_t kSoundVolume = 2;
 constexpr int32_t kSoundResetDefaults = 3; // value not read
 // A negative handle addresses the defaults for new voices (pan, volume, reset).
 
 class AudioServices {
-public:
+  public:
     AudioServices() = default;
     virtual ~AudioServices() = default; // slot 0
 
@@ -43,7 +43,9 @@ public:
         return 0;
     }
     // resume non-zero: play on from the current position; zero: stop.
-    virtual void resumeOrStopSound(int32_t soundHandle, int32_t resume) { (void)soundHandle, (void)resume; } // 3
+    virtual void resumeOrStopSound(int32_t soundHandle, int32_t resume) {
+        (void)soundHandle, (void)resume;
+    }                                                           // 3
     virtual int32_t playMusic(const char* name, int32_t loop) { // 4
         (void)name, (void)loop;
         return 0;
@@ -56,7 +58,7 @@ public:
         (void)milliseconds;
         return 0;
     }
-    virtual float getMusicProgress() { return 0.0f; } // 7
+    virtual float getMusicProgress() { return 0.0f; }                     // 7
     virtual void releaseSound(int32_t soundHandle) { (void)soundHandle; } // 8
     // factor: 0 to 1, applied to every effect's volume.
     virtual void setEffectsMasterFactor(float factor) { (void)factor; } // 9

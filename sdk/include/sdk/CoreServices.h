@@ -53,7 +53,7 @@ constexpr int32_t kMouseHeld = 2;
 constexpr int32_t kMouseMoveTo = 4; // with a point: move the pointer there; not stored
 
 class CoreServices {
-public:
+  public:
     CoreServices() = default;
     virtual ~CoreServices() = default; // slot 0
 
@@ -70,7 +70,7 @@ public:
     virtual void releaseByNames(const char* moduleName, const char* className) { // 3
         (void)moduleName, (void)className;
     }
-    virtual void releaseHandle(int32_t entityHandle) { (void)entityHandle; } // 4
+    virtual void releaseHandle(int32_t entityHandle) { (void)entityHandle; }    // 4
     virtual int32_t findHandle(const char* moduleName, const char* className) { // 5
         (void)moduleName, (void)className;
         return -1;
@@ -87,24 +87,25 @@ public:
         (void)itemIndex, (void)object;
         return -1;
     }
-    virtual void releaseModel(int32_t modelHandle) { (void)modelHandle; }     // 8
-    virtual void releaseObjectResources(Entity* object) { (void)object; }     // 9
-    virtual void haltWithMessage(const char* text) { (void)text; }            // 10
+    virtual void releaseModel(int32_t modelHandle) { (void)modelHandle; } // 8
+    virtual void releaseObjectResources(Entity* object) { (void)object; } // 9
+    virtual void haltWithMessage(const char* text) { (void)text; }        // 10
     // Writes pointers into the engine's tables (valid while the handle is held); 1, or 0 when the handle
     // is out of range.
-    virtual int32_t namesOfHandle(int32_t entityHandle, const char** moduleName, const char** className) { // 11
+    virtual int32_t namesOfHandle(int32_t entityHandle, const char** moduleName,
+                                  const char** className) { // 11
         (void)entityHandle, (void)moduleName, (void)className;
         return 0;
     }
 
     // Text with the engine's texture font and the module font table.
     virtual void printTexture(int32_t x, int32_t y, const char* text) { (void)x, (void)y, (void)text; } // 12
-    virtual FontRecord* getFont(int32_t fontIndex) { // 13
+    virtual FontRecord* getFont(int32_t fontIndex) {                                                    // 13
         (void)fontIndex;
         return nullptr;
     }
     virtual int32_t* getTextureFontHeight() { return nullptr; } // 14
-    virtual int32_t measureTexture(const char* text) { // 15
+    virtual int32_t measureTexture(const char* text) {          // 15
         (void)text;
         return 0;
     }
@@ -112,7 +113,7 @@ public:
         (void)textureName, (void)layoutName;
         return -1;
     }
-    virtual void releaseFont(int32_t fontIndex) { (void)fontIndex; } // 17
+    virtual void releaseFont(int32_t fontIndex) { (void)fontIndex; }     // 17
     virtual int32_t fontTextWidth(int32_t fontIndex, const char* text) { // 18
         (void)fontIndex, (void)text;
         return 0;
@@ -126,11 +127,13 @@ public:
         (void)fontIndex, (void)breaks, (void)text;
         return 0;
     }
-    virtual int32_t fontDrawChar(int32_t fontIndex, const FontCharPosition* position, int32_t character) { // 21
+    virtual int32_t fontDrawChar(int32_t fontIndex, const FontCharPosition* position,
+                                 int32_t character) { // 21
         (void)fontIndex, (void)position, (void)character;
         return -1;
     }
-    virtual void fontDrawText(int32_t fontIndex, const FontRect* rectangle, const char* text, int32_t flags) { // 22
+    virtual void fontDrawText(int32_t fontIndex, const FontRect* rectangle, const char* text,
+                              int32_t flags) { // 22
         (void)fontIndex, (void)rectangle, (void)text, (void)flags;
     }
     virtual void setFontClipRect(float left, float right, float upper, float lower) { // 23
@@ -146,8 +149,8 @@ public:
         return -1;
     }
     virtual void releaseModuleByName(const char* moduleName) { (void)moduleName; } // 26
-    virtual void releaseModule(int32_t moduleIndex) { (void)moduleIndex; }          // 27
-    virtual int32_t findModule(const char* moduleName) { // 28
+    virtual void releaseModule(int32_t moduleIndex) { (void)moduleIndex; }         // 27
+    virtual int32_t findModule(const char* moduleName) {                           // 28
         (void)moduleName;
         return -1;
     }
@@ -171,15 +174,18 @@ public:
     virtual void timeScale(float newScale, float* oldScale) { (void)newScale, (void)oldScale; } // 34
 
     // Objects of the layer. initialMessage: an engine message delivered once after init, or null.
-    virtual int32_t createFromItem(const char* itemName, int32_t level, const uint8_t* initialMessage) { // 35 layer
+    virtual int32_t createFromItem(const char* itemName, int32_t level,
+                                   const uint8_t* initialMessage) { // 35 layer
         (void)itemName, (void)level, (void)initialMessage;
         return -1;
     }
-    virtual int32_t createByClass(const char* className, int32_t level, const uint8_t* initialMessage) { // 36 layer
+    virtual int32_t createByClass(const char* className, int32_t level,
+                                  const uint8_t* initialMessage) { // 36 layer
         (void)className, (void)level, (void)initialMessage;
         return -1;
     }
-    virtual int32_t createObject(const char* className, const char* moduleName, const char* itemName, // 37 layer
+    virtual int32_t createObject(const char* className, const char* moduleName,
+                                 const char* itemName, // 37 layer
                                  int32_t itemIndex, int32_t level, const uint8_t* initialMessage) {
         (void)className, (void)moduleName, (void)itemName, (void)itemIndex, (void)level, (void)initialMessage;
         return -1;
@@ -188,7 +194,7 @@ public:
         (void)objectId;
         return 0;
     }
-    virtual int32_t objectCount() { return -1; } // 39 layer
+    virtual int32_t objectCount() { return -1; }      // 39 layer
     virtual Entity* objectAt(int32_t arrayPosition) { // 40 layer
         (void)arrayPosition;
         return nullptr;
@@ -216,12 +222,14 @@ public:
     // postMessage queues it for the destination (1, or 0 when it does not fit); sendMessage delivers it at
     // once and returns the handler's result; buildMessage only builds it in the staging area and returns
     // it, valid until the next build.
-    virtual int32_t postMessage(int32_t code, int32_t destination, int32_t parameter, const char* format, // 46
+    virtual int32_t postMessage(int32_t code, int32_t destination, int32_t parameter,
+                                const char* format, // 46
                                 ...) {
         (void)code, (void)destination, (void)parameter, (void)format;
         return 0;
     }
-    virtual int32_t sendMessage(int32_t code, int32_t destination, int32_t parameter, const char* format, // 47
+    virtual int32_t sendMessage(int32_t code, int32_t destination, int32_t parameter,
+                                const char* format, // 47
                                 ...) {
         (void)code, (void)destination, (void)parameter, (void)format;
         return -1;
@@ -238,7 +246,7 @@ public:
     virtual void showLayers(int32_t mode, int32_t layerId, int32_t sceneEndCount) { // 50
         (void)mode, (void)layerId, (void)sceneEndCount;
     }
-    virtual int32_t ownLayerId() { return -1; } // 51
+    virtual int32_t ownLayerId() { return -1; }          // 51
     virtual int32_t createLayer(const char* className) { // 52
         (void)className;
         return -1;
@@ -291,7 +299,8 @@ public:
         return 0;
     }
     virtual void setInputLimit(int32_t limit) { (void)limit; } // 64 layer
-    virtual int32_t setEventListener(int32_t on, int32_t objectId, int32_t eventKind, int32_t fieldIndex, // 65 layer
+    virtual int32_t setEventListener(int32_t on, int32_t objectId, int32_t eventKind,
+                                     int32_t fieldIndex, // 65 layer
                                      int32_t mask) {
         (void)on, (void)objectId, (void)eventKind, (void)fieldIndex, (void)mask;
         return 0;
@@ -303,7 +312,7 @@ public:
     virtual int32_t focusObject() { return -1; } // 67 layer
 
     // Viewports of the layer (Records.h).
-    virtual int32_t viewportCount() { return -1; } // 68 layer
+    virtual int32_t viewportCount() { return -1; }              // 68 layer
     virtual int32_t addViewport(const ViewportRecord* record) { // 69 layer
         (void)record;
         return -1;
@@ -312,7 +321,8 @@ public:
         (void)viewportId;
         return 0;
     }
-    virtual int32_t setViewportVectors(int32_t viewportId, const Vec3* position, const Vec3* angles) { // 71 layer
+    virtual int32_t setViewportVectors(int32_t viewportId, const Vec3* position,
+                                       const Vec3* angles) { // 71 layer
         (void)viewportId, (void)position, (void)angles;
         return 0;
     }
@@ -348,8 +358,8 @@ public:
         (void)position;
         return 0;
     }
-    virtual int32_t getSharedValue() { return -1; }                       // 80
-    virtual const ScreenPoint* getPointerPosition() { return nullptr; }   // 81
+    virtual int32_t getSharedValue() { return -1; }                     // 80
+    virtual const ScreenPoint* getPointerPosition() { return nullptr; } // 81
 
     // Hierarchy of the layer's objects.
     virtual int32_t attachObject(int32_t objectId, int32_t parentId) { // 82 layer
@@ -366,7 +376,8 @@ public:
     }
     // For every object of the subtree, combines base word wordIndex + 1 (wordIndex 0..31; 0 is `id`) with
     // value by operation (kWordSet, kWordOr, kWordAnd).
-    virtual int32_t writeSubtreeWord(int32_t objectId, int32_t wordIndex, int32_t value, int32_t operation) { // 85 layer
+    virtual int32_t writeSubtreeWord(int32_t objectId, int32_t wordIndex, int32_t value,
+                                     int32_t operation) { // 85 layer
         (void)objectId, (void)wordIndex, (void)value, (void)operation;
         return 0;
     }

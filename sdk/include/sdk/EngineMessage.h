@@ -24,12 +24,12 @@
 namespace sdk {
 
 constexpr int32_t kMessageHeaderBytes = 16;
-constexpr int32_t kStagingAreaBytes = 16384;    // where each layer (and the core) builds its messages
-constexpr int32_t kMessageBufferBytes = 65535;  // each queue of posted messages
+constexpr int32_t kStagingAreaBytes = 16384;        // where each layer (and the core) builds its messages
+constexpr int32_t kMessageBufferBytes = 65535;      // each queue of posted messages
 constexpr int32_t kMessageBufferInUseLimit = 65534; // bytes a queue may hold at once
 
 struct EngineMessageHeader {
-    int32_t size;        // total bytes, header included
+    int32_t size; // total bytes, header included
     int32_t code;
     int32_t destination; // kDestination... or an object id
     int32_t parameter;
@@ -43,9 +43,9 @@ constexpr int32_t kDestinationLayerLogic = 3;  // the layer's logic entity
 constexpr int32_t kDestinationFocusObject = 4; // the layer's focus object
 
 // Codes understood by the core (destination kDestinationCore).
-constexpr int32_t kCoreQuit = 11;       // end the program after this frame's messages
-constexpr int32_t kCorePrint = 24;      // payload S: the text to print (under kPrintTextLimit bytes)
-constexpr int32_t kCoreStopInput = 32;  // empty the input queue
+constexpr int32_t kCoreQuit = 11;      // end the program after this frame's messages
+constexpr int32_t kCorePrint = 24;     // payload S: the text to print (under kPrintTextLimit bytes)
+constexpr int32_t kCoreStopInput = 32; // empty the input queue
 
 constexpr int32_t kPrintTextLimit = 256;
 
@@ -78,12 +78,14 @@ inline EngineMessageHeader readMessageHeader(const uint8_t* message) {
 namespace detail {
 
 inline void putLittleEndian(uint8_t* out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+    for (int i = 0; i < bytes; ++i)
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 inline uint64_t getLittleEndian(const uint8_t* in, int bytes) {
     uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(in[i]) << (8 * i);
+    for (int i = 0; i < bytes; ++i)
+        value |= static_cast<uint64_t>(in[i]) << (8 * i);
     return value;
 }
 
@@ -92,7 +94,7 @@ inline uint64_t getLittleEndian(const uint8_t* in, int bytes) {
 // Builds a message into buffer (capacity bytes): code, destination and parameter in the header, the
 // payload from format and args (format may be null: no payload), the total size at offset 0.
 // Returns the total size, or -1 when the message does not fit, an S length is negative, or an S with a
-// positive length has a null pointer; the buffer's content is then unspecified.
+// positive length has a null pointer; the buffer may then hold a partly written message.
 inline int32_t writeEngineMessageV(uint8_t* buffer, size_t capacity, int32_t code, int32_t destination,
                                    int32_t parameter, const char* format, va_list args) {
     if (buffer == nullptr || capacity < static_cast<size_t>(kMessageHeaderBytes)) return -1;
@@ -101,9 +103,12 @@ inline int32_t writeEngineMessageV(uint8_t* buffer, size_t capacity, int32_t cod
     auto room = [&](size_t bytes) { return bytes <= capacity - used; };
     for (const char* f = format; f != nullptr && *f != '\0'; ++f) {
         switch (*f) {
-        case 'B': case 'b':
-        case 'W': case 'w':
-        case 'L': case 'l': {
+        case 'B':
+        case 'b':
+        case 'W':
+        case 'w':
+        case 'L':
+        case 'l': {
             const int bytes = (*f == 'B' || *f == 'b') ? 1 : (*f == 'W' || *f == 'w') ? 2 : 4;
             const int value = va_arg(args, int);
             if (!room(bytes)) return -1;
@@ -111,21 +116,24 @@ inline int32_t writeEngineMessageV(uint8_t* buffer, size_t capacity, int32_t cod
             used += bytes;
             break;
         }
-        case 'F': case 'f': {
+        case 'F':
+        case 'f': {
             const float value = static_cast<float>(va_arg(args, double));
             if (!room(4)) return -1;
             detail::putLittleEndian(buffer + used, std::bit_cast<uint32_t>(value), 4);
             used += 4;
             break;
         }
-        case 'P': case 'p': {
+        case 'P':
+        case 'p': {
             const void* pointer = va_arg(args, const void*);
             if (!room(8)) return -1;
             detail::putLittleEndian(buffer + used, reinterpret_cast<uintptr_t>(pointer), 8);
             used += 8;
             break;
         }
-        case 'S': case 's': {
+        case 'S':
+        case 's': {
             const int32_t length = va_arg(args, int32_t);
             const void* bytes = va_arg(args, const void*);
             if (length < 0 || (length > 0 && bytes == nullptr)) return -1;
@@ -156,7 +164,7 @@ inline int32_t writeEngineMessage(uint8_t* buffer, size_t capacity, int32_t code
 // Reads a payload value by value, never past its end. Each read returns false, consuming nothing and
 // writing nothing, when the value does not fit in what is left.
 class PayloadReader {
-public:
+  public:
     PayloadReader(const uint8_t* payload, size_t size) : data_(payload), size_(payload ? size : 0) {}
 
     // The payload of a whole message, bounded by the size in its header (a size below the header's
@@ -201,9 +209,8 @@ public:
 
     size_t remaining() const { return size_ - pos_; }
 
-private:
-    template <class T>
-    bool readUnsigned(T* value, int bytes) {
+  private:
+    template <class T> bool readUnsigned(T* value, int bytes) {
         if (remaining() < static_cast<size_t>(bytes)) return false;
         *value = static_cast<T>(detail::getLittleEndian(data_ + pos_, bytes));
         pos_ += static_cast<size_t>(bytes);
@@ -230,8 +237,9 @@ inline bool readCreateObjectRequest(const uint8_t* message, CreateObjectRequest*
     int32_t ignoredLength = 0;
     const void* names[3] = {};
     CreateObjectRequest result = {};
-    if (!reader.readLong(&ignoredLength) || !reader.readPointer(&names[0]) || !reader.readPointer(&names[1]) ||
-        !reader.readPointer(&names[2]) || !reader.readLong(&result.itemIndex) || !reader.readLong(&result.level))
+    if (!reader.readLong(&ignoredLength) || !reader.readPointer(&names[0]) ||
+        !reader.readPointer(&names[1]) || !reader.readPointer(&names[2]) ||
+        !reader.readLong(&result.itemIndex) || !reader.readLong(&result.level))
         return false;
     result.className = static_cast<const char*>(names[0]);
     result.moduleName = static_cast<const char*>(names[1]);

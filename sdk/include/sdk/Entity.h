@@ -25,16 +25,16 @@ class CoreServices;
 constexpr int32_t kDestroyFree = 1; // free the memory after running the destructor
 
 // Entity `flags` bits the engine acts on.
-constexpr int32_t kFlagCustomDraw = 1;        // the renderer calls `draw` instead of drawing the model
-constexpr int32_t kFlagGeometry = 2;          // holds `geometryModel`, drawn with level of detail, released
-constexpr int32_t kFlagQueryable = 8;         // takes part in ray and box queries
-constexpr int32_t kFlagPlaced = 16;           // world matrix recomputed from the placement every frame
-constexpr int32_t kFlagOwnMesh = 64;          // `geometryModel` is a mesh of the entity's own
-constexpr int32_t kFlagCollision = 128;       // holds `collisionModel`, released with the object
-constexpr int32_t kFlagPartDrawOption = 512;  // passed through to model part drawing
-constexpr int32_t kFlagStaticLit = 1024;      // lit by the background lighting pass
+constexpr int32_t kFlagCustomDraw = 1;       // the renderer calls `draw` instead of drawing the model
+constexpr int32_t kFlagGeometry = 2;         // holds `geometryModel`, drawn with level of detail, released
+constexpr int32_t kFlagQueryable = 8;        // takes part in ray and box queries
+constexpr int32_t kFlagPlaced = 16;          // world matrix recomputed from the placement every frame
+constexpr int32_t kFlagOwnMesh = 64;         // `geometryModel` is a mesh of the entity's own
+constexpr int32_t kFlagCollision = 128;      // holds `collisionModel`, released with the object
+constexpr int32_t kFlagPartDrawOption = 512; // passed through to model part drawing
+constexpr int32_t kFlagStaticLit = 1024;     // lit by the background lighting pass
 constexpr int32_t kFlagRelitWhenTurned = 2048;
-constexpr int32_t kFlagHidden = 4096;         // never drawn
+constexpr int32_t kFlagHidden = 4096; // never drawn
 
 // Entity `registrations` bits, kept by the layer.
 constexpr int32_t kRegisteredInput = 1;   // on the layer's input list
@@ -54,18 +54,18 @@ constexpr int32_t kLastObjectId = 10239;
 constexpr int32_t kTagUnset = -2;
 
 class Entity {
-public:
+  public:
     Entity() = default;
 
-    // Slot 0. Runs the destructor, then frees the memory when flags has kDestroyFree; returns the object.
-    // The engine frees an entity only through this operation, so memory goes back to the module's own
-    // allocator. This default runs Entity's destructor only: a class with members that need destroying
-    // overrides it with `return sdk::destroyAs(this, flags);` (below).
-    virtual Entity* destroy(int32_t flags) {
+    // Slot 0. Runs the destructor, then frees the memory when destroyFlags has kDestroyFree; returns the
+    // object. The engine frees an entity only through this operation, so memory goes back to the module's
+    // own allocator. This default runs Entity's destructor only: a class with members that need destroying
+    // overrides it with `return sdk::destroyAs(this, destroyFlags);` (below).
+    virtual Entity* destroy(int32_t destroyFlags) {
         // The allocation starts at the most derived object, which need not be this base subobject.
         void* storage = dynamic_cast<void*>(this);
         this->Entity::~Entity();
-        if (flags & kDestroyFree) ::operator delete(storage);
+        if (destroyFlags & kDestroyFree) ::operator delete(storage);
         return this;
     }
     // Slot 1. services: the core services of the entity's layer (the core's own for the core logic
@@ -104,45 +104,44 @@ public:
     }
 
     // Base fields, words 1 to 32.
-    int32_t id = -1;              // 1: object id within its layer (10..10239)
-    int32_t handle = -1;          // 2: entity handle of its (module, class)
-    int32_t flags = 0;            // 3: kFlag... bits; cleared at creation, normally set by init
-    int32_t geometryModel = -1;   // 4: model handle, -1 none
-    int32_t itemIndex = -1;       // 5: index of its item in the world description, -1 none
-    int32_t active = 1;           // 6: 1 updated and drawn, 0 skipped
-    int32_t reserved7 = 0;        // 7: not written by the engine
-    int32_t parentId = -1;        // 8: parent object id, -1 none
-    int32_t reserved9 = 0;        // 9: not written by the engine
-    int32_t level = 0;            // 10: 0..255, kLevelFront or kLevelEnd
-    int32_t executeTime = 0;      // 11: processor cycles of the last update (low 32 bits)
-    int32_t realizeTime = 0;      // 12: processor cycles of the last draw (low 32 bits)
-    int32_t tag = kTagUnset;      // 13: module-defined; queries select or exclude by it
-    int32_t registrations = 0;    // 14: kRegistered... bits
-    int32_t layerIdOfObject = -1; // 15: id of the layer that holds the object
-    int32_t reserved16 = 0;       // 16: set to 0 by the engine
-    int32_t firstChild = -1;      // 17: id of the first attached child, -1 none
-    int32_t prevLink = -1;        // 18: previous sibling, or the parent for the first child; -1 none
-    int32_t nextSibling = -1;     // 19: next sibling, -1 none
-    int32_t reserved20 = 0;       // 20: set to 0 by the engine
-    int32_t position = -1;        // 21: current index in the layer's object array
+    int32_t id = -1;                // 1: object id within its layer (10..10239)
+    int32_t handle = -1;            // 2: entity handle of its (module, class)
+    int32_t flags = 0;              // 3: kFlag... bits; cleared at creation, normally set by init
+    int32_t geometryModel = -1;     // 4: model handle, -1 none
+    int32_t itemIndex = -1;         // 5: index of its item in the world description, -1 none
+    int32_t active = 1;             // 6: 1 updated and drawn, 0 skipped
+    int32_t reserved7 = 0;          // 7: not written by the engine
+    int32_t parentId = -1;          // 8: parent object id, -1 none
+    int32_t reserved9 = 0;          // 9: not written by the engine
+    int32_t level = 0;              // 10: 0..255, kLevelFront or kLevelEnd
+    int32_t executeTime = 0;        // 11: processor cycles of the last update (low 32 bits)
+    int32_t realizeTime = 0;        // 12: processor cycles of the last draw (low 32 bits)
+    int32_t tag = kTagUnset;        // 13: module-defined; queries select or exclude by it
+    int32_t registrations = 0;      // 14: kRegistered... bits
+    int32_t layerIdOfObject = -1;   // 15: id of the layer that holds the object
+    int32_t reserved16 = 0;         // 16: set to 0 by the engine
+    int32_t firstChild = -1;        // 17: id of the first attached child, -1 none
+    int32_t prevLink = -1;          // 18: previous sibling, or the parent for the first child; -1 none
+    int32_t nextSibling = -1;       // 19: next sibling, -1 none
+    int32_t reserved20 = 0;         // 20: set to 0 by the engine
+    int32_t position = -1;          // 21: current index in the layer's object array
     int32_t reservedWords[11] = {}; // 22..32: unused; they keep words 1 to 32 addressable by index
 
-protected:
+  protected:
     // Not virtual (that would add table slots) and not public: only `destroy` ends an entity.
     ~Entity() = default;
 };
 
 // Destroys a module's entity as its most derived type T and frees it with the allocation form that
 // `new T` used. T must be the class the module allocated with plain `new`.
-//   sdk::Entity* destroy(int32_t flags) override { return sdk::destroyAs(this, flags); }
-template <class T>
-Entity* destroyAs(T* self, int32_t flags) {
+//   sdk::Entity* destroy(int32_t destroyFlags) override { return sdk::destroyAs(this, destroyFlags); }
+template <class T> Entity* destroyAs(T* self, int32_t destroyFlags) {
     Entity* result = self;
     void* storage = self;
     self->T::~T(); // qualified: T is the most derived class, whatever its bases declare
-    if (flags & kDestroyFree) {
+    if (destroyFlags & kDestroyFree) {
         if constexpr (alignof(T) > __STDCPP_DEFAULT_NEW_ALIGNMENT__)
-            ::operator delete(storage, std::align_val_t{alignof(T)});
+            ::operator delete (storage, std::align_val_t{alignof(T)});
         else
             ::operator delete(storage);
     }
@@ -176,10 +175,17 @@ inline bool combineEntityWord(Entity& entity, int32_t k, int32_t value, int32_t 
     int32_t word = 0;
     if (!readEntityWord(entity, k, &word)) return false;
     switch (operation) {
-    case kWordSet: word = value; break;
-    case kWordOr: word |= value; break;
-    case kWordAnd: word &= value; break;
-    default: return false;
+    case kWordSet:
+        word = value;
+        break;
+    case kWordOr:
+        word |= value;
+        break;
+    case kWordAnd:
+        word &= value;
+        break;
+    default:
+        return false;
     }
     std::memcpy(reinterpret_cast<unsigned char*>(&entity) + entityWordOffset(k), &word, sizeof word);
     return true;
@@ -188,7 +194,7 @@ inline bool combineEntityWord(Entity& entity, int32_t k, int32_t value, int32_t 
 // The placed object: an entity with a placement and a world matrix. Its table adds two slots to the seven
 // of Entity; its fields follow the 32 base words.
 class PlacedObject : public Entity {
-public:
+  public:
     PlacedObject() = default;
 
     // Slot 1: marks the object as placed (flags := kFlagPlaced, replacing other bits); returns 1.
@@ -230,17 +236,17 @@ public:
     static constexpr int32_t kPlacementWords = 6;
 
     // Fields after the 32 base words.
-    ObjectMatrix worldMatrix = {};  // rows 0-2 the rotated axes, row 3 the position and 1
-    ObjectMatrix litMatrix = {};    // world matrix as of the last lighting; m[2][0] is 100.0 until then
-    Vec3 angles = {};               // absolute pitch, yaw, roll (own plus the parent's when attached)
-    Vec3 boundsCentre = {};         // centre of the model's bounding box
-    Vec3 halfExtent = {};           // half extent of the model's bounding box
-    Vec3 offset = {};               // zeroed whenever a model is loaded
-    float radius = 0.0f;            // bounding radius of the model
-    int32_t collisionModel = -1;    // collision model handle, -1 none
+    ObjectMatrix worldMatrix = {}; // rows 0-2 the rotated axes, row 3 the position and 1
+    ObjectMatrix litMatrix = {};   // world matrix as of the last lighting; m[2][0] is 100.0 until then
+    Vec3 angles = {};              // absolute pitch, yaw, roll (own plus the parent's when attached)
+    Vec3 boundsCentre = {};        // centre of the model's bounding box
+    Vec3 halfExtent = {};          // half extent of the model's bounding box
+    Vec3 offset = {};              // zeroed whenever a model is loaded
+    float radius = 0.0f;           // bounding radius of the model
+    int32_t collisionModel = -1;   // collision model handle, -1 none
     float placement[kPlacementWords] = {}; // x, y, z in world units; pitch, yaw, roll in radians
 
-protected:
+  protected:
     ~PlacedObject() = default;
 };
 

@@ -19,7 +19,7 @@ constexpr int32_t kImageBackBuffer = -2;
 constexpr int32_t kBlitTransparentBlack = 1; // surface images: black pixels are not copied
 
 class ImageServices {
-public:
+  public:
     ImageServices() = default;
     virtual ~ImageServices() = default; // slot 0
 
@@ -39,7 +39,8 @@ public:
                                     int32_t flags) {
         (void)ignored, (void)image, (void)left, (void)top, (void)right, (void)flags;
     }
-    virtual void blitImage(int32_t ignored, int32_t destination, int32_t source, const Rect* destinationRect, // 5
+    virtual void blitImage(int32_t ignored, int32_t destination, int32_t source,
+                           const Rect* destinationRect, // 5
                            const Rect* sourceRect, int32_t flags) {
         (void)ignored, (void)destination, (void)source, (void)destinationRect, (void)sourceRect, (void)flags;
     }
@@ -53,9 +54,9 @@ public:
         (void)image, (void)size;
         return -1;
     }
-    virtual void freeImage(int32_t image) { (void)image; } // 8
+    virtual void freeImage(int32_t image) { (void)image; }                                   // 8
     virtual void unlockImage(int32_t image, int32_t ignored) { (void)image, (void)ignored; } // 9
-    virtual int32_t clearImage(int32_t image, uint32_t colour) { // 10
+    virtual int32_t clearImage(int32_t image, uint32_t colour) {                             // 10
         (void)image, (void)colour;
         return 0;
     }

@@ -37,6 +37,6 @@ using CreateEntityFunction = Entity* (*)(const char* className);
 
 // Defines the contract version symbol and opens the definition of CreateEntity, whose parameter is named
 // classNameParameter. Use once per module.
-#define ENGINE_MODULE_EXPORT_CREATE_ENTITY(classNameParameter)                                              \
-    extern "C" ENGINE_MODULE_VISIBLE const uint32_t EngineModuleContractVersion = SDK_CONTRACT_VERSION;   \
+#define ENGINE_MODULE_EXPORT_CREATE_ENTITY(classNameParameter)                                               \
+    extern "C" ENGINE_MODULE_VISIBLE const uint32_t EngineModuleContractVersion = SDK_CONTRACT_VERSION;      \
     extern "C" ENGINE_MODULE_VISIBLE sdk::Entity* CreateEntity(const char* classNameParameter)

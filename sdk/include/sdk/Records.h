@@ -14,18 +14,18 @@ namespace sdk {
 // Start-up settings (CoreServices getStartupSettings / setStartupSettings): 108 bytes.
 
 struct StartupSettings {
-    int32_t videoClass;    // 0..3, the low two bits of the display mode flags
-    int32_t width;         // pixels
-    int32_t height;        // pixels
-    int32_t surfaceBpp;    // surface bits per pixel
-    int32_t device;        // display device index
-    int32_t antialias;     // antialias setting
-    int32_t soundClass;    // stored; the engine takes no action on it
-    int32_t soundOff;      // non-zero silences sound effects
-    int32_t musicOff;      // non-zero silences music
-    float effectsLevel;    // 0 to 1
-    float musicLevel;      // 0 to 1
-    char logicModule[60];  // NUL-terminated; at most 31 characters are used
+    int32_t videoClass;   // 0..3, the low two bits of the display mode flags
+    int32_t width;        // pixels
+    int32_t height;       // pixels
+    int32_t surfaceBpp;   // surface bits per pixel
+    int32_t device;       // display device index
+    int32_t antialias;    // antialias setting
+    int32_t soundClass;   // stored; the engine takes no action on it
+    int32_t soundOff;     // non-zero silences sound effects
+    int32_t musicOff;     // non-zero silences music
+    float effectsLevel;   // 0 to 1
+    float musicLevel;     // 0 to 1
+    char logicModule[60]; // NUL-terminated; at most 31 characters are used
     int32_t reserved;
 };
 static_assert(sizeof(StartupSettings) == 108);
@@ -39,36 +39,36 @@ static_assert(offsetof(StartupSettings, reserved) == 104);
 // copies exactly 97 bytes in and out, so the record has no trailing padding.
 
 // Which field groups the caller supplies (flags, offset 0).
-constexpr int32_t kViewportRect = 1;           // screenRect
-constexpr int32_t kViewportEye = 2;            // eyePosition, eyeAngles
-constexpr int32_t kViewportObjects = 4;        // trackedObjectId, watchedObjectId
-constexpr int32_t kViewportFieldOfView = 8;    // fieldOfView
+constexpr int32_t kViewportRect = 1;            // screenRect
+constexpr int32_t kViewportEye = 2;             // eyePosition, eyeAngles
+constexpr int32_t kViewportObjects = 4;         // trackedObjectId, watchedObjectId
+constexpr int32_t kViewportFieldOfView = 8;     // fieldOfView
 constexpr int32_t kViewportRendererValues = 16; // rendererValue1, rendererValue2
-constexpr int32_t kViewportEnabled = 32;       // enabled
+constexpr int32_t kViewportEnabled = 32;        // enabled
 
 constexpr float kDefaultFieldOfView = 1.22f; // radians, when the caller gives none
 constexpr int32_t kMaxViewportsPerLayer = 32;
 
 #pragma pack(push, 1)
 struct ViewportRecord {
-    int32_t flags;            // which field groups the caller supplies (kViewport...)
-    int32_t id;               // written by the layer
-    int32_t trackedObjectId;  // the camera copies this object's position and angles each frame; -1 none
-    int32_t watchedObjectId;  // marked as watched, cleared when destroyed; -1 none
-    float fieldOfView;        // radians
-    int32_t rendererValue1;   // passed to the renderer
-    Vec3 eyePosition;         // world units
-    Vec3 eyeAngles;           // pitch, yaw, roll in radians
-    Rect screenRect;          // pixels
-    float rendererValue2;     // passed to the renderer
-    float projectionScale;    // derived: tan(1.57 - fieldOfView / 2)
-    float aspectFactor;       // derived: height / width / projectionScale
-    int32_t centreX;          // derived
-    int32_t centreY;          // derived
-    int32_t width;            // derived
-    int32_t height;           // derived
-    uint8_t enabled;          // drawn only when non-zero
-    float nearValue;          // renderer's near value when not negative; -1 after creation
+    int32_t flags;           // which field groups the caller supplies (kViewport...)
+    int32_t id;              // written by the layer
+    int32_t trackedObjectId; // the camera copies this object's position and angles each frame; -1 none
+    int32_t watchedObjectId; // marked as watched, cleared when destroyed; -1 none
+    float fieldOfView;       // radians
+    int32_t rendererValue1;  // passed to the renderer
+    Vec3 eyePosition;        // world units
+    Vec3 eyeAngles;          // pitch, yaw, roll in radians
+    Rect screenRect;         // pixels
+    float rendererValue2;    // passed to the renderer
+    float projectionScale;   // derived: tan(1.57 - fieldOfView / 2)
+    float aspectFactor;      // derived: height / width / projectionScale
+    int32_t centreX;         // derived
+    int32_t centreY;         // derived
+    int32_t width;           // derived
+    int32_t height;          // derived
+    uint8_t enabled;         // drawn only when non-zero
+    float nearValue;         // renderer's near value when not negative; -1 after creation
 };
 #pragma pack(pop)
 static_assert(sizeof(ViewportRecord) == 97);
@@ -103,9 +103,9 @@ static_assert(sizeof(FontGlyph) == 16);
 
 // The layout file image, held unchanged in the font record.
 struct FontLayout {
-    int32_t glyphCount;                       // G
+    int32_t glyphCount; // G
     FontGlyph glyphs[kFontGlyphCapacity];
-    uint8_t glyphOfCharacter[256];            // glyph index of each character code
+    uint8_t glyphOfCharacter[256]; // glyph index of each character code
 };
 static_assert(sizeof(FontLayout) == kFontLayoutFileBytes);
 
@@ -189,7 +189,7 @@ constexpr int32_t kMeshKeepBlendMode = 16;
 // Indexed mesh (drawMesh). The arrays belong to the caller. Natural alignment: the two pointers are
 // 8 bytes each on 64-bit hosts.
 struct Mesh {
-    int32_t flags;      // kMesh...
+    int32_t flags; // kMesh...
     MeshVertex* vertices;
     MeshTriangle* triangles;
     int32_t vertexCount;
@@ -237,11 +237,11 @@ static_assert(sizeof(Contact) == 8);
 // The editable light description (getLightBlock): fifteen 32-bit values.
 struct LightBlock {
     int32_t reserved;
-    int32_t fogColour;   // 0x00RRGGBB
-    int32_t fogMaximum;  // 0..255
+    int32_t fogColour;  // 0x00RRGGBB
+    int32_t fogMaximum; // 0..255
     float fogDensity;
-    Vec3 direction;      // of the directional light, world space
-    float ambientLevel;  // 0 to 1
+    Vec3 direction;         // of the directional light, world space
+    float ambientLevel;     // 0 to 1
     float ambientColour[3]; // r, g, b, 0 to 1
     float lightColour[3];   // r, g, b, 0 to 1
     float intensity;

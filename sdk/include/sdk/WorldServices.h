@@ -18,17 +18,17 @@ constexpr float kRayMiss = 999.999f;
 
 // Filter modes of castRay and collideBox: the low two bits choose the candidates, bits 3 and 4 name an
 // exclusion run in the filter list (runs end with -1), bit 2 stops a box query at its first contact.
-constexpr int32_t kFilterByHandle = 0;      // queryable entities whose handle is in the selection run
-constexpr int32_t kFilterListedIds = 1;     // exactly the listed ids
-constexpr int32_t kFilterByTag = 2;         // queryable entities whose tag is in the selection run
-constexpr int32_t kFilterAll = 3;           // every queryable entity; no selection run
+constexpr int32_t kFilterByHandle = 0;  // queryable entities whose handle is in the selection run
+constexpr int32_t kFilterListedIds = 1; // exactly the listed ids
+constexpr int32_t kFilterByTag = 2;     // queryable entities whose tag is in the selection run
+constexpr int32_t kFilterAll = 3;       // every queryable entity; no selection run
 constexpr int32_t kFilterFirstContact = 4;
 constexpr int32_t kFilterExcludeHandles = 8;
 constexpr int32_t kFilterExcludeIds = 16;
 constexpr int32_t kFilterExcludeTags = 24;
 
 class WorldServices {
-public:
+  public:
     WorldServices() = default;
     virtual ~WorldServices() = default; // slot 0
 
@@ -39,7 +39,8 @@ public:
     }
     virtual void freeImageTexture(int32_t rawSlot) { (void)rawSlot; } // 2
     // The raw slot's 16-bit pixels, all levels one after the other.
-    virtual uint16_t* getImageTexture(int32_t rawSlot, int32_t* width, int32_t* height, int32_t* levels) { // 3
+    virtual uint16_t* getImageTexture(int32_t rawSlot, int32_t* width, int32_t* height,
+                                      int32_t* levels) { // 3
         (void)rawSlot, (void)width, (void)height, (void)levels;
         return nullptr;
     }
@@ -84,12 +85,12 @@ public:
         (void)vertices, (void)texture;
     }
     virtual void drawMesh(const Mesh* mesh) { (void)mesh; } // 13
-    virtual int32_t drawModelObjects(int32_t model) { // 14
+    virtual int32_t drawModelObjects(int32_t model) {       // 14
         (void)model;
         return 0;
     }
     virtual void setRenderValue(int32_t value) { (void)value; } // 15
-    virtual int32_t isObjectVisible(int32_t objectId) { // 16
+    virtual int32_t isObjectVisible(int32_t objectId) {         // 16
         (void)objectId;
         return 0;
     }
@@ -150,7 +151,7 @@ public:
 
     // Lighting: edit the block, then apply it.
     virtual LightBlock* getLightBlock() { return nullptr; } // 29
-    virtual void applyLight() {}                             // 30
+    virtual void applyLight() {}                            // 30
 
     // Geometric queries against the layer's entities. filterList: ids, handles or tags in runs ended by -1.
     // collideBox returns the contact list (owned by the engine, overwritten by the next query) or null.
@@ -162,7 +163,8 @@ public:
     // Returns the hit fraction along start to end, kRayMiss when nothing is hit; *hitId is written only
     // on a hit.
     virtual float castRay(const Vec3* start, const Vec3* end, int32_t* hitId, int32_t* objectIndex, // 32
-                          int32_t* triangleIndex, Vec3* hitNormal, int32_t filterMode, const int32_t* filterList) {
+                          int32_t* triangleIndex, Vec3* hitNormal, int32_t filterMode,
+                          const int32_t* filterList) {
         (void)start, (void)end, (void)hitId, (void)objectIndex, (void)triangleIndex, (void)hitNormal,
             (void)filterMode, (void)filterList;
         return kRayMiss;
@@ -174,15 +176,15 @@ public:
     virtual void screenToDirection(const ScreenPoint* screenPoint, Vec3* direction) { // 34
         (void)screenPoint, (void)direction;
     }
-    virtual void setObjectMatrix(const ObjectMatrix* matrix) { (void)matrix; } // 35
+    virtual void setObjectMatrix(const ObjectMatrix* matrix) { (void)matrix; }  // 35
     virtual void setObjectTransform(const Vec3* position, const Vec3* angles) { // 36
         (void)position, (void)angles;
     }
     virtual void updateWorldMatrix(int32_t objectId) { (void)objectId; } // 37
 
-    virtual int32_t reserved38() { return -1; }  // 38
+    virtual int32_t reserved38() { return -1; }             // 38
     virtual void reserved39(int32_t value) { (void)value; } // 39
-    virtual int32_t reserved40(int32_t value) { // 40
+    virtual int32_t reserved40(int32_t value) {             // 40
         (void)value;
         return 0;
     }
