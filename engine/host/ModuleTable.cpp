@@ -7,12 +7,9 @@
 
 #include "platform/platform.h"
 
-namespace {
+#include <sdk/ContractVersion.h>
 
-// The C symbol every module exports in place of the Windows export ordinal 1.
-constexpr const char* kCreateEntitySymbol = "CreateEntity";
-// Modules built with the SDK also export the contract version they were built against.
-constexpr const char* kContractVersionSymbol = "EngineModuleContractVersion";
+namespace {
 
 bool fitsNameField(const char* name) { return std::strlen(name) < kModuleNameSize; }
 
@@ -41,22 +38,20 @@ void decrementModule(ModuleEntry& entry) {
 
 // Binds the library's exports into entry; false (library freed) when the module cannot be used.
 bool bindExports(const ModuleTable& table, ModuleEntry& entry, const char* name) {
-    void* create = plat::libraryExport(entry.library, kCreateEntitySymbol);
+    // The export that stands for the Windows export ordinal 1.
+    void* create = plat::libraryExport(entry.library, sdk::kCreateEntitySymbol);
     if (!create) {
-        std::fprintf(stderr, "Module %s does not export %s\n", name, kCreateEntitySymbol);
         freeEntryLibrary(entry);
         return false;
     }
-    const void* version = plat::libraryExport(entry.library, kContractVersionSymbol);
-    if (version && table.contractVersion != 0) {
-        uint32_t moduleVersion;
-        std::memcpy(&moduleVersion, version, sizeof moduleVersion);
-        if (moduleVersion != table.contractVersion) {
-            std::fprintf(stderr, "Module %s was built for module contract %u; this engine has contract %u\n", name,
-                         moduleVersion, table.contractVersion);
-            freeEntryLibrary(entry);
-            return false;
-        }
+    const void* version = plat::libraryExport(entry.library, sdk::kContractVersionSymbol);
+    sdk::ContractCheck check = sdk::checkModuleContract(version, table.contractVersion);
+    if (!check.accepted) {
+        char line[256];
+        sdk::formatContractRefusal(line, sizeof line, name, check.moduleVersion, table.contractVersion);
+        std::fprintf(stderr, "%s\n", line);
+        freeEntryLibrary(entry);
+        return false;
     }
     entry.createEntity = reinterpret_cast<CreateEntityFn>(create);
     return true;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include <sdk/ContractVersion.h>
+
 namespace sdk {
 class Entity;
 }
@@ -39,7 +41,7 @@ struct ModuleTable {
     ClassEntry classes[kMaxClasses];
     int classCount = 0;
     plat::Mutex* mutex = nullptr; // "Threads_sync", held while a handle is registered
-    uint32_t contractVersion = 0; // what modules built with the SDK must report; 0 accepts any
+    uint32_t contractVersion = sdk::kContractVersion; // what modules built with the SDK must report
 };
 
 int loadModule(ModuleTable& table, const char* name);

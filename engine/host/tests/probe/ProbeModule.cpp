@@ -1,0 +1,232 @@
+// A real logic module for the host's tests. Its classes count what the engine does to them in the
+// words the engine never writes (7 and 9, and the spare words), so tests read the counts back through
+// the entity. Its core logic entity (no class name) exercises the core services from inside the
+// running engine and writes one line per check to probe_report.txt.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include <sdk/Module.h>
+
+namespace {
+
+// What each test class counts, in the words the engine leaves alone.
+#define UPDATES reserved7
+#define MESSAGES reserved9
+#define INPUTS reservedWords[1]
+#define LAST_CODE reservedWords[0]
+
+class Counter : public sdk::PlacedObject {
+public:
+    int32_t init(sdk::CoreServices* s) override {
+        services = s;
+        return sdk::PlacedObject::init(s);
+    }
+    int32_t update(int32_t) override {
+        ++UPDATES;
+        return 0;
+    }
+    int32_t message(const uint8_t* m) override {
+        ++MESSAGES;
+        LAST_CODE = sdk::readMessageHeader(m).code;
+        return 7;
+    }
+    int32_t input(uint32_t, uint32_t, int32_t) override {
+        ++INPUTS;
+        return 0;
+    }
+    sdk::Entity* destroy(int32_t flags) override { return sdk::destroyAs(this, flags); }
+    sdk::CoreServices* services = nullptr;
+};
+
+class FailInit : public Counter {
+public:
+    int32_t init(sdk::CoreServices*) override { return 0; }
+    sdk::Entity* destroy(int32_t flags) override { return sdk::destroyAs(this, flags); }
+};
+
+class SelfDestruct : public Counter {
+public:
+    int32_t update(int32_t dt) override {
+        Counter::update(dt);
+        reservedWords[2] = services->destroyObject(id);
+        return 0;
+    }
+    sdk::Entity* destroy(int32_t flags) override { return sdk::destroyAs(this, flags); }
+};
+
+class Poster : public Counter {
+public:
+    int32_t update(int32_t dt) override {
+        Counter::update(dt);
+        services->postMessage(77, id, 0, nullptr);
+        return 0;
+    }
+    int32_t message(const uint8_t* m) override {
+        if (sdk::readMessageHeader(m).code == 77) services->postMessage(78, id, 0, nullptr);
+        return Counter::message(m);
+    }
+    sdk::Entity* destroy(int32_t flags) override { return sdk::destroyAs(this, flags); }
+};
+
+class Stopper : public Counter {
+public:
+    int32_t input(uint32_t m, uint32_t w, int32_t l) override {
+        Counter::input(m, w, l);
+        services->sendMessage(sdk::kLayerStopInput, sdk::kDestinationLayer, 0, nullptr);
+        return 0;
+    }
+    sdk::Entity* destroy(int32_t flags) override { return sdk::destroyAs(this, flags); }
+};
+
+// A plain entity, not a placed object.
+class Plain : public sdk::Entity {
+public:
+    int32_t update(int32_t) override {
+        ++UPDATES;
+        return 1;
+    }
+};
+
+// The core logic entity of the end-to-end run.
+class ProbeLogic : public sdk::Entity {
+public:
+    int32_t init(sdk::CoreServices* s) override {
+        services = s;
+        report = std::fopen("probe_report.txt", "w");
+        checkCoreSlots();
+        return 1;
+    }
+    int32_t update(int32_t) override {
+        ++frames;
+        if (frames == 3) checkLayerAfterFrames();
+        if (frames == 4) {
+            if (report) std::fclose(report);
+            report = nullptr;
+            services->postMessage(sdk::kCoreQuit, sdk::kDestinationCore, 0, nullptr);
+        }
+        return 1;
+    }
+    int32_t message(const uint8_t* m) override {
+        lastCoreMessage = sdk::readMessageHeader(m).code;
+        return 0;
+    }
+    sdk::Entity* destroy(int32_t flags) override {
+        if (report) std::fclose(report);
+        report = nullptr;
+        return sdk::destroyAs(this, flags);
+    }
+
+private:
+    void check(bool ok, const char* what) {
+        if (report) std::fprintf(report, "%s %s\n", ok ? "ok" : "FAIL", what);
+    }
+
+    void checkCoreSlots() {
+        sdk::ScreenPoint size{};
+        check(services->getScreenSize(&size) == &size && size.x == 800 && size.y == 600, "getScreenSize");
+        sdk::StartupSettings* settings = services->getStartupSettings();
+        check(settings && std::strcmp(settings->logicModule, "probe") == 0, "getStartupSettings");
+        float old = 0;
+        services->timeScale(-1.0f, &old);
+        check(old == 1.0f, "timeScale reads");
+        services->timeScale(2.0f, nullptr);
+        services->timeScale(-1.0f, &old);
+        check(old == 2.0f, "timeScale sets");
+        services->timeScale(1.0f, nullptr);
+        check(services->setSharedValue(5) == 1 && services->getSharedValue() == 5, "shared value");
+        check(services->ownLayerId() == -1 && services->objectCount() == -1, "core object has no layer");
+        check(services->getWindow() != nullptr, "getWindow");
+        check(services->getWorldDescription() != nullptr, "getWorldDescription");
+
+        int32_t handle = services->registerHandle("probe", "counter");
+        check(handle != -1 && services->findHandle("PROBE", "Counter") == handle, "registerHandle/findHandle");
+        const char* moduleName = nullptr;
+        const char* className = nullptr;
+        check(services->namesOfHandle(handle, &moduleName, &className) == 1 && std::strcmp(moduleName, "probe") == 0 &&
+                  std::strcmp(className, "counter") == 0,
+              "namesOfHandle");
+        sdk::Entity* made = services->createByHandle(handle);
+        check(made != nullptr, "createByHandle");
+        if (made) made->destroy(sdk::kDestroyFree);
+        services->releaseHandle(handle);
+        int32_t module = services->loadModule("probe");
+        check(module >= 0 && services->findModule("probe") == module, "loadModule/findModule");
+        services->releaseModule(module);
+        check(services->loadModule("../probe") == -1, "module outside MODULES refused");
+
+        check(services->getInterface(-1, sdk::kInterfaceCore) == services, "getInterface core");
+        check(services->getInterface(-1, sdk::kInterfaceImage) != nullptr &&
+                  services->getInterface(-1, sdk::kInterfaceWorld) != nullptr &&
+                  services->getInterface(-1, sdk::kInterfaceAudio) != nullptr && services->getInterface(-1, 9) == nullptr,
+              "getInterface kinds");
+        sdk::ImageServices* images = sdk::getImageServices(services, -1);
+        check(images && images->loadImage("absent.tga") == -1, "unimplemented slot gives its default");
+
+        layer = services->createLayer("counter");
+        layerServices = services->getLayerServices(layer);
+        check(layer >= 0 && services->layerCount() == 1 && services->layerExists(layer) == 1 && layerServices,
+              "createLayer");
+        if (!layerServices) return;
+        check(layerServices->ownLayerId() == layer && layerServices->objectCount() == 1 &&
+                  layerServices->focusObject() == layerServices->objectAt(0)->id,
+              "layer focus object");
+        check(layerServices->getInterface(layer, sdk::kInterfaceWorld) != services->getInterface(-1, sdk::kInterfaceWorld),
+              "layer has its own world services");
+        placed = layerServices->createByClass("counter", 3, nullptr);
+        child = layerServices->createObject("counter", "probe", nullptr, -1, 3, nullptr);
+        check(placed >= 10 && child >= 10 && layerServices->attachObject(child, placed) == 1 &&
+                  layerServices->rootOf(child) == placed,
+              "create and attach");
+        int32_t count = 0;
+        const int32_t* ids = layerServices->collectSubtree(placed, &count);
+        check(ids && count == 2 && ids[0] == placed && ids[1] == child, "collectSubtree");
+        sdk::ViewportRecord record{};
+        record.flags = sdk::kViewportRect;
+        record.screenRect = {0, 0, 640, 480};
+        int32_t viewport = layerServices->addViewport(&record);
+        sdk::ViewportRecord* stored = layerServices->getViewport(viewport);
+        check(viewport == 0 && stored && stored->centreX == 320 && stored->centreY == 240 &&
+                  std::fabs(stored->fieldOfView - 1.22f) < 1e-6f && layerServices->viewportCount() == 1,
+              "addViewport defaults");
+        check(layerServices->postMessage(99, placed, 0, "L", 1) == 1, "postMessage to the layer");
+        check(services->postMessage(55, 7, 0, nullptr) == 1, "postMessage to the core");
+        check(layerServices->sendMessage(98, placed, 0, nullptr) == 7, "sendMessage returns the handler's result");
+        const uint8_t* built = services->buildMessage(1, 2, 3, "LS", 7, 3, "abc");
+        check(built && sdk::readMessageHeader(built).size == 27, "buildMessage");
+    }
+
+    void checkLayerAfterFrames() {
+        if (!layerServices) return;
+        sdk::Entity* object = layerServices->objectById(placed);
+        check(object && object->reserved7 >= 2 && object->reservedWords[0] == 99, "objects updated and messaged");
+        check(lastCoreMessage == 55, "core message reached the logic entity");
+        check(layerServices->destroyObject(placed) == 1 && layerServices->objectById(child) &&
+                  layerServices->objectById(child)->parentId == placed,
+              "destroyObject keeps children");
+        check(services->destroyLayer(layer) == 1 && services->layerCount() == 0, "destroyLayer");
+    }
+
+    sdk::CoreServices* services = nullptr;
+    sdk::CoreServices* layerServices = nullptr;
+    std::FILE* report = nullptr;
+    int frames = 0;
+    int32_t layer = -1, placed = -1, child = -1;
+    int32_t lastCoreMessage = -1;
+};
+
+} // namespace
+
+ENGINE_MODULE_EXPORT_CREATE_ENTITY(className) {
+    if (!className) return new (std::nothrow) ProbeLogic;
+    // "probe" is the class a layer logic of this module's own name asks for.
+    if (std::strcmp(className, "counter") == 0 || std::strcmp(className, "probe") == 0)
+        return new (std::nothrow) Counter;
+    if (std::strcmp(className, "failinit") == 0) return new (std::nothrow) FailInit;
+    if (std::strcmp(className, "selfdestruct") == 0) return new (std::nothrow) SelfDestruct;
+    if (std::strcmp(className, "poster") == 0) return new (std::nothrow) Poster;
+    if (std::strcmp(className, "stopper") == 0) return new (std::nothrow) Stopper;
+    if (std::strcmp(className, "plain") == 0) return new (std::nothrow) Plain;
+    return nullptr;
+}
