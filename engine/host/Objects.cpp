@@ -282,12 +282,13 @@ void updateObjects(Layer& layer, int dt) {
 
 void computeWorldMatrix(const Layer* layer, sdk::PlacedObject& object) {
     const float* p = object.placement;
-    double cp = std::cos(p[3]), sp = std::sin(p[3]), cw = std::cos(p[4]), sw = std::sin(p[4]);
-    double cr = std::cos(p[5]), sr = std::sin(p[5]);
+    // Single precision: the matrix is stored as floats, and this runs for every placed object each frame.
+    float cp = std::cos(p[3]), sp = std::sin(p[3]), cw = std::cos(p[4]), sw = std::sin(p[4]);
+    float cr = std::cos(p[5]), sr = std::sin(p[5]);
     float local[4][4] = {
-        {float(cr * cw + sw * sp * sr), float(sr * cp), float(cw * sp * sr - cr * sw), 0},
-        {float(-cw * sr + cr * sw * sp), float(cr * cp), float(cr * cw * sp + sw * sr), 0},
-        {float(sw * cp), float(-sp), float(cw * cp), 0},
+        {cr * cw + sw * sp * sr, sr * cp, cw * sp * sr - cr * sw, 0},
+        {-cw * sr + cr * sw * sp, cr * cp, cr * cw * sp + sw * sr, 0},
+        {sw * cp, -sp, cw * cp, 0},
         {p[0], p[1], p[2], 1},
     };
     if (object.parentId < 1) {
