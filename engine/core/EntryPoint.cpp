@@ -38,7 +38,9 @@ bool isQueuedInput(uint32_t message) {
     }
 }
 
-int32_t windowProcedure(plat::Window* window, uint32_t message, uint32_t wParam, int32_t lParam) {
+} // namespace
+
+int32_t engineWindowProcedure(plat::Window* window, uint32_t message, uint32_t wParam, int32_t lParam) {
     Core& core = *g_entry.core;
     switch (message) {
     case WM_CREATE:
@@ -66,6 +68,13 @@ int32_t windowProcedure(plat::Window* window, uint32_t message, uint32_t wParam,
     if (isQueuedInput(message)) core.queueInput(message, wParam, lParam);
     return plat::defWindowProc(window, message, wParam, lParam);
 }
+
+void bindWindowProcedure(Core* core) {
+    g_entry = EntryState{};
+    g_entry.core = core;
+}
+
+namespace {
 
 bool parseCount(const char* text, int* out) {
     char* end = nullptr;
@@ -97,15 +106,14 @@ int runEngine(Core& core, const EngineOptions& options) {
         std::fprintf(stderr, "engine: cannot start the window system\n");
         return 1;
     }
-    g_entry = EntryState{};
-    g_entry.core = &core;
+    bindWindowProcedure(&core);
     plat::WindowDesc desc;
     desc.title = "core_client";
     desc.x = 0;
     desc.y = 0;
     desc.width = 800;
     desc.height = 600;
-    desc.procedure = windowProcedure;
+    desc.procedure = engineWindowProcedure;
     plat::Window* window = plat::createWindow(desc);
     if (!window) {
         std::fprintf(stderr, "engine: the core could not start (no memory or no display)\n");

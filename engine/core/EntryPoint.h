@@ -2,7 +2,13 @@
 // pump that runs one core frame whenever the window's queue is empty.
 #pragma once
 
+#include <cstdint>
+
 struct Core;
+
+namespace plat {
+struct Window;
+}
 
 struct EngineOptions {
     bool headless = false; // no visible window; every buffer is still kept
@@ -15,3 +21,7 @@ bool parseEngineOptions(int argc, char** argv, EngineOptions* options);
 // Runs the program with the given core until the window closes; returns the process exit code:
 // the quit message's code, or 1 when the core could not start.
 int runEngine(Core& core, const EngineOptions& options);
+
+// The main window's procedure and the core it serves; runEngine binds them, tests may too.
+int32_t engineWindowProcedure(plat::Window* window, uint32_t message, uint32_t wParam, int32_t lParam);
+void bindWindowProcedure(Core* core);

@@ -1,4 +1,5 @@
 // Engine keys, the input queue and the mouse modes.
+#include "engine/core/EntryPoint.h"
 #include "engine/core/tests/CoreFixture.h"
 
 using namespace win;
@@ -107,6 +108,38 @@ TEST_F(InputTest, AKeyEndsTheHaltAndRestoresTheRenderFlags) {
     EXPECT_EQ(core->halted, 0);
     EXPECT_EQ(core->renderFlags, kRenderScene);
     EXPECT_EQ(core->inputCount, 1); // the halted pass keeps the queue
+}
+
+} // namespace
+
+namespace {
+
+// The window procedure queues keyboard and mouse messages, but never right or middle double clicks.
+TEST_F(InputTest, TheWindowProcedureQueuesInputButNotRightOrMiddleDoubleClicks) {
+    bindWindowProcedure(core.get());
+    core->emptyInputQueue();
+    const uint32_t messages[] = {WM_KEYDOWN,     WM_KEYUP,         WM_CHAR,          WM_MOUSEMOVE,
+                                 WM_LBUTTONDOWN, WM_LBUTTONUP,     WM_LBUTTONDBLCLK, WM_RBUTTONDOWN,
+                                 WM_RBUTTONUP,   WM_RBUTTONDBLCLK, WM_MBUTTONDOWN,   WM_MBUTTONUP,
+                                 WM_MBUTTONDBLCLK, WM_MOUSEWHEEL,  WM_PAINT};
+    for (uint32_t message : messages) engineWindowProcedure(window, message, 'A', 0);
+    ASSERT_EQ(core->inputCount, 12);
+    for (int i = 0; i < core->inputCount; ++i) {
+        EXPECT_NE(core->inputQueue[i].message, WM_RBUTTONDBLCLK);
+        EXPECT_NE(core->inputQueue[i].message, WM_MBUTTONDBLCLK);
+        EXPECT_NE(core->inputQueue[i].message, WM_PAINT);
+    }
+    bindWindowProcedure(nullptr);
+}
+
+TEST_F(InputTest, DeactivationFreesThePointerAndActivationRestoresTheMode) {
+    bindWindowProcedure(core.get());
+    core->mouseMode = kMouseHeld;
+    engineWindowProcedure(window, WM_ACTIVATEAPP, 0, 0);
+    EXPECT_EQ(core->mouseMode, kMouseFree);
+    engineWindowProcedure(window, WM_ACTIVATEAPP, 1, 0);
+    EXPECT_EQ(core->mouseMode, kMouseHeld);
+    bindWindowProcedure(nullptr);
 }
 
 } // namespace
