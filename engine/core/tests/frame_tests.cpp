@@ -202,6 +202,22 @@ TEST_F(StartTest, TheStartupDescriptionFillsTheSettingsRecord) {
     EXPECT_STREQ(core->logicModuleName, "game_logic");
 }
 
+TEST_F(StartTest, F3RereadsTheStartupDescriptionAndRestarts) {
+    core->settings.width = 320;
+    core->timeScale = 3.0f;
+    EXPECT_EQ(core->keyHandler(WM_KEYDOWN, VK_F3, 0), 1); // no start-up description: nothing happens
+    EXPECT_EQ(core->timeScale, 3.0f);
+    std::filesystem::create_directories("RESOURCE");
+    writeIdf("RESOURCE/startup.idf", {{{"name", "video"}, {"class", "0"}, {"width", "640"}, {"height", "400"}},
+                                      {{"name", "logic"}, {"class", "other_logic"}}});
+    core->keyHandler(WM_KEYDOWN, VK_F3, 0);
+    EXPECT_EQ(core->timeScale, 1.0f);
+    EXPECT_EQ(core->display.width, 640);
+    EXPECT_EQ(core->display.height, 400);
+    EXPECT_STREQ(core->logicModuleName, "other_logic");
+    EXPECT_EQ(core->anchor.y, 200);
+}
+
 // The real pump: a thread presses F11 while the program runs its frames.
 TEST(EngineProgram, F11ClosesTheProgram) {
     static Core core;
