@@ -27,7 +27,7 @@ std::string writeLayout() {
     }
     for (int c = 0; c < 256; ++c) layout.glyphOfCharacter[c] = 255;
     for (int c = 'A'; c <= 'Z'; ++c) layout.glyphOfCharacter[c] = static_cast<uint8_t>(c - 'A' + 1);
-    layout.glyphOfCharacter[' '] = 27;
+    layout.glyphOfCharacter[static_cast<uint8_t>(' ')] = 27;
     std::string path = (std::filesystem::temp_directory_path() / ("font_" + std::to_string(getpid()) + ".lay")).string();
     std::FILE* file = std::fopen(path.c_str(), "wb");
     std::fwrite(&layout, sizeof layout, 1, file);
