@@ -159,7 +159,7 @@ int Core::restart() {
     std::snprintf(logicModuleName, sizeof logicModuleName, "%.31s", settings.logicModule);
     if (!loadLogicModule()) renderFlags = kRenderOverlay;
     resetFog(display);
-    releaseModel(models, cursorModel);
+    unloadModel(models, cursorModel);
     loadCursor();
     timeScale = 1.0f;
     return 1;
@@ -180,6 +180,7 @@ int Core::shutdown() {
     if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
     logicEntity = nullptr;
     unloadAll(modules);
+    unloadAllModels(models);
     stopAudio(audio);
     return 1;
 }
