@@ -10,6 +10,7 @@
 namespace {
 
 constexpr double kClipTolerance = 0.00001;
+constexpr double kFacePlaneTolerance = 0.0001;  // per unit of distance from the origin, at least 1
 constexpr int kClipCapacity = 16;  // points of a triangle clipped by three slabs, with room to spare
 
 const sdk::PlacedObject& placed(const sdk::Entity& entity) { return static_cast<const sdk::PlacedObject&>(entity); }
@@ -181,12 +182,23 @@ bool testMesh(const sdk::Mesh& mesh, const Vec3d& a, const Vec3d& b, RayBest* be
     return improved;
 }
 
-// Is P inside the face (on the inner side of all three edges, seen along the face's own normal)?
+// Is P, a point of a node's plane, on the face? It must be inside the face (on the inner side of all three
+// edges, seen along the face's own normal) and in the face's own plane. A node's list can name a face that
+// is not in the node's plane: a split can leave a sliver of it, a piece of zero area lying along a line of
+// the node's plane, which counts as coplanar there. Without the plane test such a face would be hit
+// wherever the segment passes through its prism. A face of zero area contains nothing.
 bool faceContains(const Vec3d v[3], const Vec3d& p) {
     const Vec3d e1 = v[1] - v[0];
     const Vec3d e2 = v[2] - v[0];
     const Vec3d e3 = v[2] - v[1];
     const Vec3d m = cross(e1, e2);
+    const double area2 = lengthSquared(m);
+    if (!(area2 > 0)) return false;
+    // Faces truly in the node's plane are within the partition's tolerance of it, plus the rounding of
+    // the plane to floats, which grows with the distance from the origin.
+    const double scale = std::max({1.0, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+    const double offPlane = dot(m, p - v[0]);
+    if (offPlane * offPlane > kFacePlaneTolerance * kFacePlaneTolerance * scale * scale * area2) return false;
     return dot(m, cross(e1, p - v[0])) >= 0 && dot(m, cross(p - v[0], e2)) >= 0 && dot(m, cross(e3, p - v[1])) >= 0;
 }
 
@@ -214,8 +226,10 @@ TreeHit walkTree(QueryState& state, const ModelEntry& model, const Vec3d& a, con
             const Vec3d n = node.normal();
             const double da = dot(n, frame.a) - node.distance();
             const double db = dot(n, frame.b) - node.distance();
-            if (da * db >= 0) {
-                // No crossing: the whole segment lies on one side (in the plane counts as behind).
+            if (!(da * db < 0)) {
+                // No crossing: the whole segment lies on one side (in the plane counts as behind). The plane
+                // of a zero-area splitter is NaN; the builder put everything after it in the back child, so
+                // the walk goes on there with the whole segment.
                 const int64_t next = da > 0 ? node.front() : node.back();
                 if (next < 0) {
                     result = {};
