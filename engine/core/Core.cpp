@@ -20,6 +20,8 @@ constexpr uint32_t kFastForwardKey = 'R';
 constexpr uint32_t kFastForwardFactor = 10;
 
 
+int32_t openFontTexture(void* display, const char* name) { return openTexture(*static_cast<Display*>(display), name); }
+
 int parseIntValue(IdfFile& file, int item, const char* key) {
     int32_t value = 0;
     IdfFile::parseInt(file.getValue(item, key), &value);
@@ -72,7 +74,7 @@ int Core::start(plat::Window* mainWindow) {
     if (soundOn && !startAudio(audio, window, settings)) soundOn = 0;
 
     worldDescription.open(plat::resolvePath(kWorldDescription).c_str());
-    reloadFontTextures(models);
+    reloadFontTextures(moduleFonts, openFontTexture, &display);
     loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
     loadTextureFont(display, kTextureFont);
     tableMutex = plat::createMutex("Threads_sync");
@@ -135,7 +137,7 @@ int Core::restart() {
         return 0;
     }
     resetFrameState(display);
-    reloadFontTextures(models);
+    reloadFontTextures(moduleFonts, openFontTexture, &display);
     loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
     loadTextureFont(display, kTextureFont);
 
@@ -148,7 +150,7 @@ int Core::restart() {
     std::snprintf(logicModuleName, sizeof logicModuleName, "%.31s", settings.logicModule);
     if (!loadLogicModule()) renderFlags = kRenderOverlay;
     resetFog(display);
-    releaseModel(models, cursorModel);
+    unloadModel(models, cursorModel);
     loadCursor();
     timeScale = 1.0f;
     return 1;
@@ -169,6 +171,8 @@ int Core::shutdown() {
     if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
     logicEntity = nullptr;
     unloadAll(modules);
+    unloadAllModels(models);
+    releaseAllFonts(moduleFonts);
     stopAudio(audio);
     return 1;
 }

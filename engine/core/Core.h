@@ -13,6 +13,7 @@
 #include "engine/core/FrameTimer.h"
 #include "engine/graphics/graphics.h"
 #include "engine/host/host.h"
+#include "engine/world/ModuleFonts.h"
 #include "engine/world/world.h"
 
 #include <sdk/CoreServices.h>
@@ -83,6 +84,7 @@ struct Core {
     LayerTable layers;
     Display display;
     ModelStore models;
+    FontTable moduleFonts;
     Audio audio;
 
     int soundOn = 0;

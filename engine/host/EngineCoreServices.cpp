@@ -42,14 +42,14 @@ int32_t EngineCoreServices::loadItemResources(int32_t itemIndex, sdk::Entity* ob
     return ::loadItemResources(core_, itemIndex, object);
 }
 
-void EngineCoreServices::releaseModel(int32_t modelHandle) { ::releaseModel(core_.models, modelHandle); }
+void EngineCoreServices::releaseModel(int32_t modelHandle) { ::unloadModel(core_.models, modelHandle); }
 
 void EngineCoreServices::releaseObjectResources(sdk::Entity* object) {
     if (!object) return;
-    if (object->flags & sdk::kFlagGeometry) ::releaseModel(core_.models, object->geometryModel);
+    if (object->flags & sdk::kFlagGeometry) ::unloadModel(core_.models, object->geometryModel);
     if (object->flags & sdk::kFlagCollision) {
         auto* placed = static_cast<sdk::PlacedObject*>(object);
-        if (placed->collisionModel >= 0) ::releaseModel(core_.models, placed->collisionModel);
+        if (placed->collisionModel >= 0) ::unloadModel(core_.models, placed->collisionModel);
     }
 }
 
