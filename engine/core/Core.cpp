@@ -12,6 +12,8 @@ namespace {
 constexpr const char* kStartupDescription = "RESOURCE\\startup.idf";
 constexpr const char* kWorldDescription = "RESOURCE\\WORLDS\\abc.idf";
 constexpr const char* kCursorModel = "cursor.qlf";
+// Has geometry (2) and is placed (16).
+constexpr int32_t kCursorFlags = sdk::kFlagGeometry | sdk::kFlagPlaced;
 constexpr const char* kConsoleFont = "SYSTEM\\sf";
 constexpr const char* kTextureFont = "tsf";
 constexpr int kConsoleColourKey = -2;
@@ -115,8 +117,15 @@ bool Core::loadLogicModule() {
 }
 
 void Core::loadCursor() {
-    cursorModel = loadModel(models, kCursorModel);
-    modelBounds(models, cursorModel, &cursorBounds);
+    CursorObject& cursor = cursorObject;
+    cursor.geometryModel = loadModel(models, kCursorModel);
+    cursor.flags = kCursorFlags;
+    sdk::Vec3 halfExtent{}, centre{};
+    cursor.radius = getModelBounds(models, cursor.geometryModel, &halfExtent, &centre);
+    cursor.halfExtent = halfExtent;
+    cursor.boundsCentre = centre;
+    cursor.offset = {0, 0, 0};
+    cursor.setPlacement(-0.2f, 0.2f, 2.0f, -0.78539819f, -1.5707964f, 0.0f);
 }
 
 int Core::restart() {
@@ -150,7 +159,7 @@ int Core::restart() {
     std::snprintf(logicModuleName, sizeof logicModuleName, "%.31s", settings.logicModule);
     if (!loadLogicModule()) renderFlags = kRenderOverlay;
     resetFog(display);
-    unloadModel(models, cursorModel);
+    unloadModel(models, cursorObject.geometryModel);
     loadCursor();
     timeScale = 1.0f;
     return 1;

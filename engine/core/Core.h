@@ -47,6 +47,13 @@ constexpr int kMouseFree = 1;
 constexpr int kMouseHeld = 2;
 constexpr int kMouseMoveRequest = 4; // with a point: move the pointer there; never stored
 
+// The engine's own placed object for the 3D pointer; its sixth placement word is animated by the renderer.
+class CursorObject final : public sdk::PlacedObject {
+public:
+    CursorObject() = default;
+    ~CursorObject() = default;
+};
+
 struct InputEvent {
     uint32_t message;
     uint32_t wParam;
@@ -125,8 +132,8 @@ struct Core {
     int sharedValue = -1;
     int sceneEndCount = 0;
     int restartRequested = 0;
-    int cursorModel = -1;
-    ModelBounds cursorBounds;
+    // The 3D pointer: model "cursor.qlf", drawn by the scene renderer.
+    CursorObject cursorObject;
     SleeperTables sleepers = {};
     char screenshotName[16] = "shot0000.tga"; // counts up for the life of the process
 

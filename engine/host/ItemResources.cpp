@@ -5,11 +5,10 @@
 namespace {
 
 void storeBounds(Core& core, sdk::PlacedObject& placed, int modelHandle) {
-    ModelBounds bounds;
-    modelBounds(core.models, modelHandle, &bounds);
-    placed.radius = bounds.radius;
-    placed.halfExtent = {bounds.halfExtent[0], bounds.halfExtent[1], bounds.halfExtent[2]};
-    placed.boundsCentre = {bounds.centre[0], bounds.centre[1], bounds.centre[2]};
+    sdk::Vec3 halfExtent{}, centre{};
+    placed.radius = getModelBounds(core.models, modelHandle, &halfExtent, &centre);
+    placed.halfExtent = halfExtent;
+    placed.boundsCentre = centre;
     placed.offset = {0, 0, 0};
 }
 

@@ -68,19 +68,6 @@ float getModelBounds(const ModelStore& store, int32_t handle, sdk::Vec3* halfExt
     return entry->radius;
 }
 
-bool modelBounds(const ModelStore& store, int32_t handle, ModelBounds* bounds) {
-    if (!bounds) return false;
-    *bounds = ModelBounds{};
-    const ModelEntry* entry = findModel(store, handle);
-    if (!entry) return false;
-    bounds->radius = entry->radius;
-    std::copy(std::begin(entry->halfExtent), std::end(entry->halfExtent), bounds->halfExtent);
-    std::copy(std::begin(entry->centre), std::end(entry->centre), bounds->centre);
-    return true;
-}
-
-// The module font table is not built yet, so there are no font textures to reload.
-
 int32_t selectDetailGroup(ModelStore& store, const sdk::PlacedObject& entity, const sdk::Vec3& camera,
                           float viewHalfWidth) {
     if (!(entity.flags & sdk::kFlagGeometry)) return -1;

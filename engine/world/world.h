@@ -108,13 +108,6 @@ float setKeyPosition(ModelStore& store, int32_t handle, float position);
 // The radius; half extent and centre into the outs (either may be null). 0 for a bad handle, outs untouched.
 float getModelBounds(const ModelStore& store, int32_t handle, sdk::Vec3* halfExtent, sdk::Vec3* centre);
 
-// The core's view of the bounds of one model.
-struct ModelBounds {
-    float radius = 0;
-    float halfExtent[3] = {};
-    float centre[3] = {};
-};
-bool modelBounds(const ModelStore& store, int32_t handle, ModelBounds* bounds);
 
 
 // --- Level of detail, visibility, draw order ------------------------------------------------------------

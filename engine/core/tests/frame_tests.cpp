@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/formats/tests/ModelFileWriter.h"
 #include "engine/core/EntryPoint.h"
 #include "engine/core/tests/CoreFixture.h"
 
@@ -216,6 +217,35 @@ TEST_F(StartTest, F3RereadsTheStartupDescriptionAndRestarts) {
     EXPECT_EQ(core->display.height, 400);
     EXPECT_STREQ(core->logicModuleName, "other_logic");
     EXPECT_EQ(core->anchor.y, 200);
+}
+
+TEST_F(StartTest, TheCursorObjectLoadsCursorQffWhenPresent) {
+    EXPECT_EQ(core->cursorObject.geometryModel, -1); // no model file: the cursor has no geometry
+    EXPECT_EQ(core->cursorObject.flags, 18);
+    qfftest::Model model;
+    model.radius = 0.5f;
+    model.halfExtent[0] = model.halfExtent[1] = model.halfExtent[2] = 0.25f;
+    model.textures = {"cursor.tga"};
+    qfftest::Group group;
+    group.objects.push_back(qfftest::objectFromPositions({{0, 0, 0}, {0.25f, 0, 0}, {0, 0.25f, 0}}, {{0, 1, 2}}, 0.25f));
+    model.groups.push_back(group);
+    std::vector<uint8_t> bytes = qfftest::writeModel(model);
+    std::filesystem::create_directories("RESOURCE/MODELS");
+    std::ofstream("RESOURCE/MODELS/cursor.qff", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    core->settings.width = 800;
+    core->settings.height = 600;
+    ASSERT_EQ(core->restart(), 1);
+    const CursorObject& cursor = core->cursorObject;
+    EXPECT_GE(cursor.geometryModel, 0);
+    EXPECT_EQ(cursor.flags, 18);
+    EXPECT_FLOAT_EQ(cursor.radius, 0.5f);
+    EXPECT_FLOAT_EQ(cursor.halfExtent.x, 0.25f);
+    EXPECT_FLOAT_EQ(cursor.placement[0], -0.2f);
+    EXPECT_FLOAT_EQ(cursor.placement[2], 2.0f);
+    EXPECT_FLOAT_EQ(cursor.placement[3], -0.78539819f);
+    EXPECT_FLOAT_EQ(cursor.placement[4], -1.5707964f);
+    EXPECT_FLOAT_EQ(cursor.placement[5], 0.0f);
 }
 
 // The real pump: a thread presses F11 while the program runs its frames.
