@@ -189,11 +189,7 @@ int32_t EngineCoreServices::ownLayerId() { return layer_ ? layer_->layerId : -1;
 
 int32_t EngineCoreServices::createLayer(const char* className) { return ::createLayer(core_, className); }
 
-int32_t EngineCoreServices::destroyLayer(int32_t layerId) {
-    // A layer's own logic cannot pull the layer out from under itself mid-update.
-    if (layer_ && layer_->layerId == layerId && layer_->currentObject >= 0) return 0;
-    return ::destroyLayer(core_, layerId);
-}
+int32_t EngineCoreServices::destroyLayer(int32_t layerId) { return ::destroyLayer(core_, layerId); }
 
 int32_t EngineCoreServices::setLayerState(int32_t layerId, int32_t runState, int32_t hidden, int32_t period) {
     return ::setLayerState(core_, layerId, runState, hidden, period);

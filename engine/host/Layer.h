@@ -109,5 +109,6 @@ struct Layer {
     int period = 0;
     int skipCounter = 0;
     int inputStopped = 0;
+    int busy = 0; // non-zero while the layer's update or input delivery runs: it cannot be destroyed then
     int options = 0;
 };

@@ -160,7 +160,7 @@ int createLayer(Core& core, const char* className) {
 int destroyLayer(Core& core, int layerId) {
     LayerTable& table = core.layers;
     int position = layerPositionOf(core, layerId);
-    if (position < 0 || !table.layers[position]) return 0;
+    if (position < 0 || !table.layers[position] || table.layers[position]->busy) return 0;
     Layer* layer = table.layers[position];
     tearDownLayer(*layer);
     delete layer;
@@ -273,7 +273,15 @@ static void processLayerMessages(Layer& layer) {
     layer.messageBytes = appended > 0 ? appended : 0;
 }
 
+// Holds a layer busy for the life of the guard, so that code it calls cannot destroy it.
+struct BusyLayer {
+    explicit BusyLayer(Layer& layer) : layer(layer) { ++layer.busy; }
+    ~BusyLayer() { --layer.busy; }
+    Layer& layer;
+};
+
 int updateLayer(Layer& layer, int dt) {
+    BusyLayer guard(layer);
     layer.inputStopped = 0;
     if (layer.runState == kRunSuspended) return 0;
     if (layer.runState == kRunThrottled) {
@@ -299,6 +307,7 @@ int updateLayer(Layer& layer, int dt) {
 }
 
 void deliverInput(Layer& layer, uint32_t message, uint32_t wParam, int32_t lParam) {
+    BusyLayer guard(layer);
     if (layer.mode == kModeLogic || layer.mode == kModeBoth) {
         if (layer.logicEntity) layer.logicEntity->input(message, wParam, lParam);
         return;

@@ -374,6 +374,15 @@ TEST_F(LayerTest, FocusLayerFromAClassAndDestroyAllReleasesEverything) {
     EXPECT_EQ(core->modules.modules[0].refCount, 0);
 }
 
+TEST_F(LayerTest, ALayerCannotBeDestroyedFromInsideItsOwnUpdate) {
+    Layer& layer = newLayer();
+    int killer = create(layer, "layerkiller", 1);
+    updateLayer(layer, 1);
+    EXPECT_EQ(objectById(layer, killer)->reservedWords[2], 0);
+    EXPECT_EQ(core->layers.count, 1);
+    EXPECT_EQ(destroyLayer(*core, layer.layerId), 1); // from outside it can
+}
+
 TEST_F(LayerTest, IterationFindsObjectsByHandle) {
     Layer& layer = newLayer();
     int a = create(layer, "counter", 1);

@@ -80,6 +80,17 @@ public:
     sdk::Entity* destroy(int32_t flags) override { return sdk::destroyAs(this, flags); }
 };
 
+// Tries to destroy its own layer from inside its update; records the result.
+class LayerKiller : public Counter {
+public:
+    int32_t update(int32_t dt) override {
+        Counter::update(dt);
+        reservedWords[2] = services->destroyLayer(services->ownLayerId());
+        return 0;
+    }
+    sdk::Entity* destroy(int32_t flags) override { return sdk::destroyAs(this, flags); }
+};
+
 // A plain entity, not a placed object.
 class Plain : public sdk::Entity {
 public:
@@ -228,5 +239,6 @@ ENGINE_MODULE_EXPORT_CREATE_ENTITY(className) {
     if (std::strcmp(className, "poster") == 0) return new (std::nothrow) Poster;
     if (std::strcmp(className, "stopper") == 0) return new (std::nothrow) Stopper;
     if (std::strcmp(className, "plain") == 0) return new (std::nothrow) Plain;
+    if (std::strcmp(className, "layerkiller") == 0) return new (std::nothrow) LayerKiller;
     return nullptr;
 }
