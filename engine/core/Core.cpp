@@ -22,8 +22,6 @@ constexpr uint32_t kFastForwardKey = 'R';
 constexpr uint32_t kFastForwardFactor = 10;
 
 
-int32_t openFontTexture(void* display, const char* name) { return openTexture(*static_cast<Display*>(display), name); }
-
 int parseIntValue(IdfFile& file, int item, const char* key) {
     int32_t value = 0;
     IdfFile::parseInt(file.getValue(item, key), &value);
@@ -31,6 +29,8 @@ int parseIntValue(IdfFile& file, int item, const char* key) {
 }
 
 } // namespace
+
+int32_t openFontTexture(void* display, const char* name) { return openTexture(*static_cast<Display*>(display), name); }
 
 Core::Core() {
     settings.musicOff = 1;

@@ -1,10 +1,12 @@
 // The engine's CoreServices: each slot forwards to the core, the module table or the bound layer.
 // Slots that act on a layer answer with their default on the core's own object (no layer).
 #include <cstring>
+#include <string>
 
 #include "engine/core/Core.h"
 #include "engine/host/EngineServices.h"
 #include "engine/host/Layers.h"
+#include "platform/platform.h"
 
 namespace {
 constexpr int32_t kResourceModel = 1;
@@ -63,6 +65,32 @@ void EngineCoreServices::haltWithMessage(const char* text) {
 
 int32_t EngineCoreServices::namesOfHandle(int32_t entityHandle, const char** moduleName, const char** className) {
     return ::namesOfHandle(core_.modules, entityHandle, moduleName, className);
+}
+
+sdk::FontRecord* EngineCoreServices::getFont(int32_t fontIndex) { return ::getFont(core_.moduleFonts, fontIndex); }
+
+int32_t EngineCoreServices::loadFont(const char* textureName, const char* layoutName) {
+    if (!layoutName) return -1;
+    std::string layoutPath = plat::resolvePath((std::string("RESOURCE\\TEXTURES\\") + layoutName).c_str());
+    return ::loadFont(core_.moduleFonts, textureName, layoutName, layoutPath.c_str(), openFontTexture, &core_.display);
+}
+
+void EngineCoreServices::releaseFont(int32_t fontIndex) { ::releaseFont(core_.moduleFonts, fontIndex); }
+
+int32_t EngineCoreServices::fontTextWidth(int32_t fontIndex, const char* text) {
+    return ::fontTextWidth(core_.moduleFonts, fontIndex, text);
+}
+
+int32_t EngineCoreServices::fontWordWidth(int32_t fontIndex, const char* text) {
+    return ::fontWordWidth(core_.moduleFonts, fontIndex, text);
+}
+
+int32_t EngineCoreServices::fontQuery(int32_t fontIndex, const int32_t** breaks, const char* text) {
+    return ::fontQuery(core_.moduleFonts, fontIndex, breaks, text);
+}
+
+void EngineCoreServices::setFontClipRect(float left, float right, float upper, float lower) {
+    core_.moduleFonts.clip = {left, right, upper, lower};
 }
 
 void* EngineCoreServices::getWindow() { return core_.window; }

@@ -25,6 +25,13 @@ public:
     void releaseObjectResources(sdk::Entity* object) override;
     void haltWithMessage(const char* text) override;
     int32_t namesOfHandle(int32_t entityHandle, const char** moduleName, const char** className) override;
+    sdk::FontRecord* getFont(int32_t fontIndex) override;
+    int32_t loadFont(const char* textureName, const char* layoutName) override;
+    void releaseFont(int32_t fontIndex) override;
+    int32_t fontTextWidth(int32_t fontIndex, const char* text) override;
+    int32_t fontWordWidth(int32_t fontIndex, const char* text) override;
+    int32_t fontQuery(int32_t fontIndex, const int32_t** breaks, const char* text) override;
+    void setFontClipRect(float left, float right, float upper, float lower) override;
     void* getWindow() override;
     int32_t loadModule(const char* moduleName) override;
     void releaseModuleByName(const char* moduleName) override;
