@@ -56,8 +56,8 @@ std::vector<uint16_t> lowestEqualVertex(const InputObject& object) {
 
 // Splits a straddling triangle into three pieces that keep its face reference and plane: (F, A, B),
 // (A, N, P), (B, A, P), F being the corner alone on its side and A, B the crossings of F's two edges.
-void splitTriangle(const WorkingTriangle& t, const double d[3], uint64_t* nextIdentity,
-                   std::vector<WorkingTriangle>* front, std::vector<WorkingTriangle>* back) {
+// piece[0] goes to the side of F, piece[1] and piece[2] to the other side; true when F's side is the front.
+bool splitTriangle(const WorkingTriangle& t, const double d[3], uint64_t* nextIdentity, WorkingTriangle piece[3]) {
     const int f = d[1] * d[2] >= 0 ? 0 : d[0] * d[2] >= 0 ? 1 : 2;
     const int n = (f + 1) % 3;
     const int p = (f + 2) % 3;
@@ -70,40 +70,20 @@ void splitTriangle(const WorkingTriangle& t, const double d[3], uint64_t* nextId
     const uint64_t aId = (*nextIdentity)++;
     const Vec3d b = crossing(p);
     const uint64_t bId = (*nextIdentity)++;
-
-    WorkingTriangle t1 = t;
-    t1.corner[1] = aId;
-    t1.position[1] = a;
-    t1.corner[2] = bId;
-    t1.position[2] = b;
-    t1.corner[0] = t.corner[f];
-    t1.position[0] = t.position[f];
-
-    WorkingTriangle t2 = t;
-    t2.corner[0] = aId;
-    t2.position[0] = a;
-    t2.corner[1] = t.corner[n];
-    t2.position[1] = t.position[n];
-    t2.corner[2] = t.corner[p];
-    t2.position[2] = t.position[p];
-
-    WorkingTriangle t3 = t;
-    t3.corner[0] = bId;
-    t3.position[0] = b;
-    t3.corner[1] = aId;
-    t3.position[1] = a;
-    t3.corner[2] = t.corner[p];
-    t3.position[2] = t.position[p];
-
-    if (d[f] >= 0) {
-        front->push_back(t1);
-        back->push_back(t2);
-        back->push_back(t3);
-    } else {
-        back->push_back(t1);
-        front->push_back(t2);
-        front->push_back(t3);
-    }
+    auto make = [&](WorkingTriangle* out, uint64_t i0, const Vec3d& p0, uint64_t i1, const Vec3d& p1, uint64_t i2,
+                    const Vec3d& p2) {
+        *out = t;
+        out->corner[0] = i0;
+        out->corner[1] = i1;
+        out->corner[2] = i2;
+        out->position[0] = p0;
+        out->position[1] = p1;
+        out->position[2] = p2;
+    };
+    make(&piece[0], t.corner[f], t.position[f], aId, a, bId, b);
+    make(&piece[1], aId, a, t.corner[n], t.position[n], t.corner[p], t.position[p]);
+    make(&piece[2], bId, b, aId, a, t.corner[p], t.position[p]);
+    return d[f] >= 0;
 }
 
 } // namespace
@@ -156,7 +136,11 @@ GatheredTriangles gatherTriangles(std::span<const InputObject> objects) {
     return result;
 }
 
-uint32_t scoreSplitter(std::span<const WorkingTriangle> list, size_t candidate) {
+namespace {
+
+// The score of a candidate, or `bound` as soon as the score cannot come out below it: straddling
+// triangles only add to it, and |front - back| can shrink by at most the triangles not yet classified.
+uint32_t scoreBelow(const TriangleList& list, size_t candidate, uint32_t bound) {
     uint32_t front = 0, back = 0, straddling = 0;
     const WorkingTriangle& splitter = list[candidate];
     double d[3];
@@ -168,15 +152,25 @@ uint32_t scoreSplitter(std::span<const WorkingTriangle> list, size_t candidate) 
         case Side::Back: ++back; break;
         case Side::Straddling: ++straddling; break;
         }
+        const uint32_t left = uint32_t(list.size() - 1 - i) - (candidate > i ? 1 : 0);  // others not yet classified
+        const uint32_t imbalance = std::max(front, back) - std::min(front, back);
+        const uint32_t least = 10 * straddling + (imbalance > left ? imbalance - left : 0);
+        if (least >= bound) return bound;
     }
     return std::max(front, back) - std::min(front, back) + 10 * straddling;
 }
 
-size_t chooseSplitterBySearch(std::span<const WorkingTriangle> list) {
+} // namespace
+
+uint32_t scoreSplitter(const TriangleList& list, size_t candidate) {
+    return scoreBelow(list, candidate, std::numeric_limits<uint32_t>::max());
+}
+
+size_t chooseSplitterBySearch(const TriangleList& list) {
     uint32_t best = std::numeric_limits<uint32_t>::max();
     size_t chosen = 0;
     for (size_t c = 0; c < list.size(); ++c) {
-        const uint32_t score = scoreSplitter(list, c);
+        const uint32_t score = scoreBelow(list, c, best);
         if (score < best) {
             best = score;
             chosen = c;
@@ -185,9 +179,9 @@ size_t chooseSplitterBySearch(std::span<const WorkingTriangle> list) {
     return chosen;
 }
 
-size_t chooseSplitterNearCentroid(std::span<const WorkingTriangle> list) {
+size_t chooseSplitterNearCentroid(const TriangleList& list) {
     Vec3d sum;
-    for (const WorkingTriangle& t : list) sum = sum + t.position[0] + t.position[1] + t.position[2];
+    for (size_t i = 0; i < list.size(); ++i) sum = sum + list[i].position[0] + list[i].position[1] + list[i].position[2];
     const Vec3d centroid = sum / (3.0 * double(list.size()));
     double best = 9e20;
     size_t chosen = 0;
@@ -226,10 +220,14 @@ BuildStatus buildTree(GatheredTriangles input, ChooseSplitter choose, void* cont
                       Tree* tree) {
     tree->nodes.clear();
     tree->faceReferences.clear();
-    // Lists live back to back in one buffer used as a stack: a node's list is always on top when it is
-    // built; it is replaced by its back list and then its front list, and the front subtree (built first)
-    // uses only the space above the back list.
-    std::vector<WorkingTriangle> work = std::move(input.triangles);
+    // Working triangles live in one pool; a slot freed by a discarded triangle (coplanar, or split into
+    // pieces) is reused by the next piece. Lists are runs of pool indices back to back in one buffer used
+    // as a stack: a node's list is always on top when it is built; it is replaced by its back list and then
+    // its front list, and the front subtree (built first) uses only the space above the back list.
+    std::vector<WorkingTriangle> pool = std::move(input.triangles);
+    std::vector<uint32_t> freeSlots;
+    std::vector<uint32_t> work(pool.size());
+    for (uint32_t i = 0; i < work.size(); ++i) work[i] = i;
     uint64_t nextIdentity = input.nextIdentity;
     struct Pending {
         size_t start;
@@ -242,20 +240,29 @@ BuildStatus buildTree(GatheredTriangles input, ChooseSplitter choose, void* cont
     if (!work.empty()) pending.push_back({0, work.size(), -1, false, 1});
     // Which node last took each source triangle's face reference, plus one, so that a node lists a reference
     // once however many pieces of that triangle lie in its plane.
-    std::vector<uint32_t> listedBy(work.size(), 0);
-    std::vector<WorkingTriangle> front, back;
+    std::vector<uint32_t> listedBy(pool.size(), 0);
+    std::vector<uint32_t> front, back;
+    auto place = [&](const WorkingTriangle& piece) {
+        if (freeSlots.empty()) {
+            pool.push_back(piece);
+            return uint32_t(pool.size() - 1);
+        }
+        const uint32_t slot = freeSlots.back();
+        freeSlots.pop_back();
+        pool[slot] = piece;
+        return slot;
+    };
 
     while (!pending.empty()) {
         const Pending item = pending.back();
         pending.pop_back();
         assert(item.start + item.count == work.size());
-        const std::span<const WorkingTriangle> list(work.data() + item.start, item.count);
-        const int64_t choice = choose(context, list, item.depth);
+        const int64_t choice = choose(context, TriangleList{pool.data(), work.data() + item.start, item.count}, item.depth);
         if (choice < 0) return BuildStatus::Abandoned;
         if (uint64_t(choice) >= item.count) return BuildStatus::BadChoice;
         if (tree->nodes.size() >= limits.maxNodes) return BuildStatus::TooLarge;
 
-        const WorkingTriangle splitter = list[size_t(choice)];
+        const WorkingTriangle splitter = pool[work[item.start + size_t(choice)]];
         const uint32_t nodeIndex = uint32_t(tree->nodes.size());
         const uint32_t mark = nodeIndex + 1;
         TreeNode node;
@@ -274,17 +281,36 @@ BuildStatus buildTree(GatheredTriangles input, ChooseSplitter choose, void* cont
         front.clear();
         back.clear();
         double d[3];
-        for (const WorkingTriangle& t : list) {
-            switch (classifyTriangle(t, splitter, d)) {
+        for (size_t i = item.start; i < item.start + item.count; ++i) {
+            const uint32_t slot = work[i];
+            switch (classifyTriangle(pool[slot], splitter, d)) {
             case Side::Coplanar:
-                if (listedBy[t.sourceIndex] != mark) {
-                    listedBy[t.sourceIndex] = mark;
-                    tree->faceReferences.push_back(t.faceReference);
+                if (listedBy[pool[slot].sourceIndex] != mark) {
+                    listedBy[pool[slot].sourceIndex] = mark;
+                    tree->faceReferences.push_back(pool[slot].faceReference);
+                }
+                freeSlots.push_back(slot);
+                break;
+            case Side::Front: front.push_back(slot); break;
+            case Side::Back: back.push_back(slot); break;
+            case Side::Straddling: {
+                WorkingTriangle piece[3];
+                const bool loneInFront = splitTriangle(pool[slot], d, &nextIdentity, piece);
+                // The first piece takes over the split triangle's slot.
+                pool[slot] = piece[0];
+                const uint32_t second = place(piece[1]);
+                const uint32_t third = place(piece[2]);
+                if (loneInFront) {
+                    front.push_back(slot);
+                    back.push_back(second);
+                    back.push_back(third);
+                } else {
+                    back.push_back(slot);
+                    front.push_back(second);
+                    front.push_back(third);
                 }
                 break;
-            case Side::Front: front.push_back(t); break;
-            case Side::Back: back.push_back(t); break;
-            case Side::Straddling: splitTriangle(t, d, &nextIdentity, &front, &back); break;
+            }
             }
         }
         tree->faceReferences.back() |= kFaceReferenceLast;
@@ -303,7 +329,7 @@ BuildStatus buildTree(GatheredTriangles input, ChooseSplitter choose, void* cont
     return BuildStatus::Built;
 }
 
-int64_t ReplayChooser::choose(void* context, std::span<const WorkingTriangle> list, int) {
+int64_t ReplayChooser::choose(void* context, const TriangleList& list, int) {
     ReplayChooser& self = *static_cast<ReplayChooser*>(context);
     if (list.size() < kSearchedListLimit) return int64_t(chooseSplitterBySearch(list));
     uint32_t index = 0;

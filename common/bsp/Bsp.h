@@ -17,7 +17,8 @@
 //   splitterBitCount(n) bits.
 //
 // Nothing here depends on the engine; the builder keeps its work lists on the heap and walks iteratively,
-// so degenerate (deep) trees do not exhaust the call stack.
+// so degenerate (deep) trees do not exhaust the call stack, and its lists hold indices into one pool of
+// working triangles, so partitioning a list moves 4 bytes per triangle, not the whole triangle.
 #pragma once
 
 #include <cstddef>
@@ -70,14 +71,24 @@ struct GatheredTriangles {
 };
 GatheredTriangles gatherTriangles(std::span<const InputObject> objects);
 
+// A node's list: triangles of the builder's pool named by index, in list order.
+struct TriangleList {
+    const WorkingTriangle* pool = nullptr;
+    const uint32_t* indices = nullptr;
+    size_t count = 0;
+
+    size_t size() const { return count; }
+    const WorkingTriangle& operator[](size_t i) const { return pool[indices[i]]; }
+};
+
 // Score of using list[candidate] as splitter: |front - back| + 10 x straddling over the other triangles,
 // coplanar ones not counted, as an unsigned 32-bit number (lower is better).
-uint32_t scoreSplitter(std::span<const WorkingTriangle> list, size_t candidate);
+uint32_t scoreSplitter(const TriangleList& list, size_t candidate);
 // The first candidate with the strictly lowest score.
-size_t chooseSplitterBySearch(std::span<const WorkingTriangle> list);
+size_t chooseSplitterBySearch(const TriangleList& list);
 // The compiler's quick choice: the first triangle whose plane passes closest to the centroid of the list's
 // corners.
-size_t chooseSplitterNearCentroid(std::span<const WorkingTriangle> list);
+size_t chooseSplitterNearCentroid(const TriangleList& list);
 
 // Bits that store the splitter choice of a list of n triangles: 0 below 11, else the exact ceil(log2 n)
 // (16 gives 4, 17 gives 5), computed on integers so that powers of two never gain a bit from rounding.
@@ -119,7 +130,7 @@ struct Tree {
 
 // Chooses the splitter of a list: its index in the list, or -1 to abandon the build (a damaged stream, a
 // break request). depth is 1 at the root.
-using ChooseSplitter = int64_t (*)(void* context, std::span<const WorkingTriangle> list, int depth);
+using ChooseSplitter = int64_t (*)(void* context, const TriangleList& list, int depth);
 
 enum class BuildStatus { Built, Abandoned, BadChoice, TooLarge };
 
@@ -141,7 +152,7 @@ struct ReplayChooser {
     size_t badIndex = 0;
     size_t badListSize = 0;
 
-    static int64_t choose(void* context, std::span<const WorkingTriangle> list, int depth);
+    static int64_t choose(void* context, const TriangleList& list, int depth);
 };
 
 } // namespace bsp

@@ -33,6 +33,13 @@ GatheredTriangles separateTriangles(size_t n, Positions* positions, Triangles* t
     return gatherTriangles(std::span(&input, 1));
 }
 
+// All gathered triangles as one list, in order.
+TriangleList wholeList(const GatheredTriangles& gathered, std::vector<uint32_t>* indices) {
+    indices->resize(gathered.triangles.size());
+    for (uint32_t i = 0; i < indices->size(); ++i) (*indices)[i] = i;
+    return {gathered.triangles.data(), indices->data(), indices->size()};
+}
+
 TEST(SplitterBits, ExactLogarithmOfTheListSize) {
     const struct {
         size_t n;
@@ -74,9 +81,10 @@ TEST(ReplayChooser, ReadsBitsOnlyForListsOfElevenOrMore) {
         Triangles triangles;
         const GatheredTriangles gathered = separateTriangles(c.n, &positions, &triangles);
         const uint8_t stream[2] = {0x03, 0x00};
+        std::vector<uint32_t> indices;
         ReplayChooser chooser;
         chooser.stream = {stream, sizeof stream, 0};
-        const int64_t choice = ReplayChooser::choose(&chooser, gathered.triangles, 1);
+        const int64_t choice = ReplayChooser::choose(&chooser, wholeList(gathered, &indices), 1);
         EXPECT_EQ(chooser.stream.position, c.bits) << c.n;
         if (c.bits) {
             EXPECT_EQ(choice, 3) << c.n;
@@ -89,10 +97,11 @@ TEST(ReplayChooser, ReadsBitsOnlyForListsOfElevenOrMore) {
     const uint8_t outside[1] = {17};
     ReplayChooser chooser;
     chooser.stream = {outside, 1, 0};
-    EXPECT_EQ(ReplayChooser::choose(&chooser, gathered.triangles, 1), -1);
+    std::vector<uint32_t> indices;
+    EXPECT_EQ(ReplayChooser::choose(&chooser, wholeList(gathered, &indices), 1), -1);
     EXPECT_EQ(chooser.badIndex, 17u);
     ReplayChooser empty;
-    EXPECT_EQ(ReplayChooser::choose(&empty, gathered.triangles, 1), -1);
+    EXPECT_EQ(ReplayChooser::choose(&empty, wholeList(gathered, &indices), 1), -1);
     EXPECT_NE(empty.error, nullptr);
 }
 
@@ -167,8 +176,10 @@ TEST(Classification, SharedCornersLieInThePlaneAndTolerancesDecideTheSide) {
 // Records every list the builder hands to the chooser, and always chooses the first triangle.
 struct FirstChoice {
     std::vector<std::vector<WorkingTriangle>> lists;
-    static int64_t choose(void* context, std::span<const WorkingTriangle> list, int) {
-        static_cast<FirstChoice*>(context)->lists.emplace_back(list.begin(), list.end());
+    static int64_t choose(void* context, const TriangleList& list, int) {
+        std::vector<WorkingTriangle> copy;
+        for (size_t i = 0; i < list.size(); ++i) copy.push_back(list[i]);
+        static_cast<FirstChoice*>(context)->lists.push_back(copy);
         return 0;
     }
 };
@@ -294,6 +305,30 @@ TEST(Build, ReplayedStreamGivesTheRecordedTree) {
             // Bit patterns: a degenerate triangle's plane is NaN on both sides.
             EXPECT_EQ(std::bit_cast<uint32_t>(replayed.nodes[n].distance), std::bit_cast<uint32_t>(recorded.nodes[n].distance));
         }
+    }
+}
+
+// The search stops scoring a candidate once it cannot win; it must still pick the first lowest full score.
+TEST(Search, ChoosesTheFirstLowestScore) {
+    std::mt19937 random(19);
+    std::uniform_int_distribution<int> grid(-8, 8);
+    for (int round = 0; round < 200; ++round) {
+        Positions positions;
+        Triangles triangles;
+        const size_t n = 2 + random() % 30;
+        for (size_t t = 0; t < n; ++t) {
+            const uint16_t base = uint16_t(positions.size());
+            for (int k = 0; k < 3; ++k) positions.push_back({float(grid(random)), float(grid(random)), float(grid(random))});
+            triangles.push_back({base, uint16_t(base + 1), uint16_t(base + 2)});
+        }
+        const InputObject input = inputOf(positions, triangles);
+        const GatheredTriangles gathered = gatherTriangles(std::span(&input, 1));
+        std::vector<uint32_t> indices;
+        const TriangleList list = wholeList(gathered, &indices);
+        size_t expected = 0;
+        for (size_t c = 1; c < n; ++c)
+            if (scoreSplitter(list, c) < scoreSplitter(list, expected)) expected = c;
+        ASSERT_EQ(chooseSplitterBySearch(list), expected) << round;
     }
 }
 

@@ -156,10 +156,10 @@ inline DecodedGroup decodeGroup0(const Model& model) {
 // A compiler-side chooser: the exhaustive search below 11 triangles (stores nothing), else `rule`'s
 // choice, recorded in the stream.
 struct RecordingChooser {
-    size_t (*rule)(std::span<const bsp::WorkingTriangle>) = bsp::chooseSplitterNearCentroid;
+    size_t (*rule)(const bsp::TriangleList&) = bsp::chooseSplitterNearCentroid;
     bsp::SplitterStreamWriter stream;
 
-    static int64_t choose(void* context, std::span<const bsp::WorkingTriangle> list, int) {
+    static int64_t choose(void* context, const bsp::TriangleList& list, int) {
         auto& self = *static_cast<RecordingChooser*>(context);
         if (list.size() < bsp::kSearchedListLimit) return int64_t(bsp::chooseSplitterBySearch(list));
         const size_t index = self.rule(list);
@@ -175,7 +175,7 @@ inline int32_t leafCount(const bsp::Tree& tree) {
 }
 
 // Builds group 0's tree as the compiler would and stores it as a splitter choice stream.
-inline bsp::Tree addStreamTree(Model* model, size_t (*rule)(std::span<const bsp::WorkingTriangle>) =
+inline bsp::Tree addStreamTree(Model* model, size_t (*rule)(const bsp::TriangleList&) =
                                                    bsp::chooseSplitterNearCentroid) {
     const DecodedGroup decoded = decodeGroup0(*model);
     RecordingChooser chooser;
