@@ -89,7 +89,7 @@ void loadBench(benchmark::State& state, const std::vector<uint8_t>& bytes) {
 void BM_LoadModelWithSplitterStream(benchmark::State& state) { loadBench(state, terrain().streamed); }
 void BM_LoadModelWithNodeList(benchmark::State& state) { loadBench(state, terrain().listed); }
 
-struct TerrainEntity : sdk::PlacedObject {};
+struct TerrainEntity final : sdk::PlacedObject {};
 
 struct Scene {
     std::unique_ptr<ModelStore> store = std::make_unique<ModelStore>();

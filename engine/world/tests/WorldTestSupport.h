@@ -11,7 +11,7 @@
 namespace worldtest {
 
 // A placed entity of the tests' own, standing at a position with the identity orientation.
-struct TestObject : sdk::PlacedObject {
+struct TestObject final : sdk::PlacedObject {
     TestObject(int32_t id_, float x, float y, float z, float radius_, int32_t flags_, int32_t model = -1) {
         id = id_;
         flags = flags_;
