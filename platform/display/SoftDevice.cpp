@@ -201,8 +201,8 @@ const char* SoftDevice::create(const DeviceConfig& requested, SDL_Window* target
     raster->queue.reserve(kQueueCapacity);
     raster->setups.resize(kQueueCapacity);
     if (config.rasterPath == RasterPath::Fast) {
-        if (SpanFunction fast = fastSpanFunction())
-            raster->span = fast;
+        if (__builtin_cpu_supports("avx2"))
+            raster->span = shadeSpanAvx2;
         int threads = config.rasterThreads;
         if (threads <= 0)
             threads = int(std::thread::hardware_concurrency());
