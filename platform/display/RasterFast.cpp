@@ -378,7 +378,7 @@ void shadeSpanAvx2(const TriangleSetup& tri, const PixelState& state, const Rend
 
         const __m128i old16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(colourRow + x));
         if (state.blendEnable) {
-            const Vec d = expand(_mm256_cvtepu16_epi32(old16), state.blendEnable && target.format != PixelFormat::Rgb565);
+            const Vec d = expand(_mm256_cvtepu16_epi32(old16), target.format != PixelFormat::Rgb565);
             c.r = blendChannel(state.srcBlend, state.destBlend, c.r, d.r, c.a);
             c.g = blendChannel(state.srcBlend, state.destBlend, c.g, d.g, c.a);
             c.b = blendChannel(state.srcBlend, state.destBlend, c.b, d.b, c.a);
