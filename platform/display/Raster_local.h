@@ -25,9 +25,15 @@ struct TextureRecord {
     TextureDesc desc;
     uint32_t bytes = 0;       // what it costs of the texture memory (Video only)
     uint32_t lockedLevels = 0; // bit n: level n is locked
-    std::vector<uint16_t> storage;
+    std::vector<uint16_t> storage; // the levels one after another, plus kTexturePadding texels
     TextureLevel levels[kMaxTextureLevels];
+    int32_t levelOffset[kMaxTextureLevels] = {}; // texels from storage.data() to each level
+    int32_t widthLog2 = 0;
+    int32_t heightLog2 = 0;
 };
+
+// The SIMD span gathers 32 bits at a texel's address: a spare texel keeps the last one readable.
+inline constexpr size_t kTexturePadding = 1;
 
 // A handle is (generation << kTextureSlotBits) | (slot + 1).
 inline constexpr int kTextureSlotBits = 13; // slot + 1 up to kMaxTextures = 4096
@@ -122,8 +128,10 @@ using SpanFunction = void (*)(const TriangleSetup& tri, const PixelState& state,
 
 void shadeSpanReference(const TriangleSetup& tri, const PixelState& state,
                         const RenderTarget& target, int y, int x0, int x1);
-// The SIMD span, or null when this processor lacks the instructions it needs.
-SpanFunction fastSpanFunction();
+// The same span eight pixels at a time with AVX2; only for processors that have it. States it
+// does not cover go to the reference span.
+void shadeSpanAvx2(const TriangleSetup& tri, const PixelState& state, const RenderTarget& target,
+                   int y, int x0, int x1);
 
 // Snaps, culls and prepares one triangle for a width x height target; false when nothing is drawn.
 bool setupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2,

@@ -74,6 +74,9 @@ PixelState resolveState(const SoftDevice& device) {
                       : D3DFILTER_NEAREST;
     s.addressU = inRange(rs[D3DRENDERSTATE_TEXTUREADDRESSU], D3DTADDRESS_WRAP, D3DTADDRESS_BORDER, D3DTADDRESS_WRAP);
     s.addressV = inRange(rs[D3DRENDERSTATE_TEXTUREADDRESSV], D3DTADDRESS_WRAP, D3DTADDRESS_BORDER, D3DTADDRESS_WRAP);
+    // No border colour is kept: border addressing draws as clamping, its nearest equivalent.
+    s.addressU = s.addressU == D3DTADDRESS_BORDER ? uint8_t(D3DTADDRESS_CLAMP) : s.addressU;
+    s.addressV = s.addressV == D3DTADDRESS_BORDER ? uint8_t(D3DTADDRESS_CLAMP) : s.addressV;
     s.fogEnable = rs[D3DRENDERSTATE_FOGENABLE] != 0;
     s.specularEnable = rs[D3DRENDERSTATE_SPECULARENABLE] != 0;
     s.flatShade = rs[D3DRENDERSTATE_SHADEMODE] == D3DSHADE_FLAT;
@@ -201,8 +204,8 @@ const char* SoftDevice::create(const DeviceConfig& requested, SDL_Window* target
     raster->queue.reserve(kQueueCapacity);
     raster->setups.resize(kQueueCapacity);
     if (config.rasterPath == RasterPath::Fast) {
-        if (SpanFunction fast = fastSpanFunction())
-            raster->span = fast;
+        if (__builtin_cpu_supports("avx2"))
+            raster->span = shadeSpanAvx2;
         int threads = config.rasterThreads;
         if (threads <= 0)
             threads = int(std::thread::hardware_concurrency());

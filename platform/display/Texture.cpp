@@ -2,6 +2,7 @@
 
 #include "platform/display/Raster_local.h"
 
+#include <bit>
 #include <new>
 
 namespace display {
@@ -72,7 +73,7 @@ SoftResult SoftDevice::createTexture(const TextureDesc& desc, TextureHandle* out
     if (!record)
         return SoftResult::OutOfMemory; // every slot in use
     try {
-        record->storage.assign(texels, 0);
+        record->storage.assign(texels + kTexturePadding, 0);
     } catch (const std::bad_alloc&) {
         return SoftResult::OutOfMemory;
     }
@@ -90,8 +91,11 @@ SoftResult SoftDevice::createTexture(const TextureDesc& desc, TextureHandle* out
         level.width = desc.width >> l > 0 ? desc.width >> l : 1;
         level.height = desc.height >> l > 0 ? desc.height >> l : 1;
         level.texels = record->storage.data() + offset;
+        record->levelOffset[l] = int32_t(offset);
         offset += size_t(level.width) * size_t(level.height);
     }
+    record->widthLog2 = std::countr_zero(unsigned(desc.width));
+    record->heightLog2 = std::countr_zero(unsigned(desc.height));
     textureMemoryFree -= record->bytes;
     *out = TextureHandle(record->generation << kTextureSlotBits | uint32_t(slot + 1));
     return SoftResult::Ok;

@@ -13,9 +13,11 @@ using namespace display;
 
 namespace {
 
-std::unique_ptr<SoftDevice> openDevice(int w, int h, RasterPath path = RasterPath::Reference, int threads = 1) {
+std::unique_ptr<SoftDevice> openDevice(int w, int h, RasterPath path = RasterPath::Reference, int threads = 1,
+                                       PixelFormat format = PixelFormat::Rgb565) {
     auto device = std::make_unique<SoftDevice>();
     DeviceConfig config;
+    config.displayFormat = format;
     config.width = w;
     config.height = h;
     config.rasterPath = path;
@@ -470,76 +472,78 @@ TEST(Raster, MipLevelFollowsTheFootprint) {
 // Random triangles with random states: the fast path (SIMD spans, two threads) must match the
 // reference pixel for pixel, colour and depth.
 TEST(Raster, FastPathMatchesReference) {
-    const int W = 160, H = 120;
-    auto ref = openDevice(W, H, RasterPath::Reference);
-    auto fast = openDevice(W, H, RasterPath::Fast, 2);
-    std::mt19937 rng(11);
-    auto below = [&](uint32_t n) { return uint32_t(rng() % n); };
-    TextureHandle textures[2][2];
-    for (SoftDevice* d : {ref.get(), fast.get()}) {
-        const int k = d == ref.get() ? 0 : 1;
-        const TextureDesc descs[2] = {{64, 32, 7, PixelFormat::Rgb565, TextureMemory::Video},
-                                      {16, 16, 1, PixelFormat::Argb1555, TextureMemory::Video}};
-        std::mt19937 texRng(3);
-        for (int t = 0; t < 2; ++t) {
-            ASSERT_EQ(d->createTexture(descs[t], &textures[k][t]), SoftResult::Ok);
-            for (int level = 0; level < descs[t].levels; ++level) {
-                LockedRect r;
-                d->lockTexture(textures[k][t], level, &r);
-                for (int i = 0; i < r.width * r.height; ++i)
-                    static_cast<uint16_t*>(r.pixels)[i] = uint16_t(texRng());
-                d->unlockTexture(textures[k][t], level);
-            }
-        }
-    }
-    std::uniform_real_distribution<float> px(-20.0f, float(W) + 20.0f), py(-20.0f, float(H) + 20.0f);
-    std::uniform_real_distribution<float> unit(0.0f, 1.0f), uv(-2.0f, 3.0f);
-    for (int batch = 0; batch < 60; ++batch) {
-        const uint32_t states[][2] = {
-            {D3DRENDERSTATE_ZFUNC, 1 + below(8)},
-            {D3DRENDERSTATE_ZENABLE, below(4) != 0},
-            {D3DRENDERSTATE_ZWRITEENABLE, below(3) != 0},
-            {D3DRENDERSTATE_ALPHATESTENABLE, below(3) == 0},
-            {D3DRENDERSTATE_ALPHAFUNC, 1 + below(8)},
-            {D3DRENDERSTATE_ALPHAREF, below(256)},
-            {D3DRENDERSTATE_ALPHABLENDENABLE, below(2)},
-            {D3DRENDERSTATE_SRCBLEND, 1 + below(13)},
-            {D3DRENDERSTATE_DESTBLEND, 1 + below(13)},
-            {D3DRENDERSTATE_TEXTUREMAPBLEND, 1 + below(8)},
-            {D3DRENDERSTATE_TEXTUREMIN, 1 + below(6)},
-            {D3DRENDERSTATE_TEXTUREMAG, 1 + below(2)},
-            {D3DRENDERSTATE_TEXTUREADDRESSU, 1 + below(3)},
-            {D3DRENDERSTATE_TEXTUREADDRESSV, 1 + below(3)},
-            {D3DRENDERSTATE_FOGENABLE, below(2)},
-            {D3DRENDERSTATE_FOGCOLOR, below(0xFFFFFFFF)},
-            {D3DRENDERSTATE_SPECULARENABLE, below(2)},
-            {D3DRENDERSTATE_SHADEMODE, 1 + below(2)},
-            {D3DRENDERSTATE_CULLMODE, 1 + below(3)},
-            {D3DRENDERSTATE_TEXTUREPERSPECTIVE, below(5) != 0},
-            {D3DRENDERSTATE_FILLMODE, below(10) == 0 ? D3DFILL_WIREFRAME : D3DFILL_SOLID},
-        };
-        const int texture = int(below(3));
-        std::vector<ScreenVertex> v;
-        const int count = 1 + int(below(12));
-        for (int i = 0; i < 3 * count; ++i)
-            v.push_back(ScreenVertex{px(rng), py(rng), unit(rng), 0.25f + unit(rng), uint32_t(rng()), uint32_t(rng()),
-                                     uv(rng), uv(rng)});
+    for (PixelFormat format : {PixelFormat::Rgb565, PixelFormat::Rgb555}) {
+        const int W = 160, H = 120;
+        auto ref = openDevice(W, H, RasterPath::Reference, 1, format);
+        auto fast = openDevice(W, H, RasterPath::Fast, 2, format);
+        std::mt19937 rng(11);
+        auto below = [&](uint32_t n) { return uint32_t(rng() % n); };
+        TextureHandle textures[2][2];
         for (SoftDevice* d : {ref.get(), fast.get()}) {
             const int k = d == ref.get() ? 0 : 1;
-            for (const auto& s : states)
-                d->setRenderState(s[0], s[1]);
-            d->setTexture(texture == 2 ? 0 : textures[k][texture]);
-            d->drawTriangleList(v.data(), int(v.size()));
+            const TextureDesc descs[2] = {{64, 32, 7, PixelFormat::Rgb565, TextureMemory::Video},
+                                          {16, 16, 1, PixelFormat::Argb1555, TextureMemory::Video}};
+            std::mt19937 texRng(3);
+            for (int t = 0; t < 2; ++t) {
+                ASSERT_EQ(d->createTexture(descs[t], &textures[k][t]), SoftResult::Ok);
+                for (int level = 0; level < descs[t].levels; ++level) {
+                    LockedRect r;
+                    d->lockTexture(textures[k][t], level, &r);
+                    for (int i = 0; i < r.width * r.height; ++i)
+                        static_cast<uint16_t*>(r.pixels)[i] = uint16_t(texRng());
+                    d->unlockTexture(textures[k][t], level);
+                }
+            }
         }
+        std::uniform_real_distribution<float> px(-20.0f, float(W) + 20.0f), py(-20.0f, float(H) + 20.0f);
+        std::uniform_real_distribution<float> unit(0.0f, 1.0f), uv(-2.0f, 3.0f);
+        for (int batch = 0; batch < 60; ++batch) {
+            const uint32_t states[][2] = {
+                {D3DRENDERSTATE_ZFUNC, 1 + below(8)},
+                {D3DRENDERSTATE_ZENABLE, below(4) != 0},
+                {D3DRENDERSTATE_ZWRITEENABLE, below(3) != 0},
+                {D3DRENDERSTATE_ALPHATESTENABLE, below(3) == 0},
+                {D3DRENDERSTATE_ALPHAFUNC, 1 + below(8)},
+                {D3DRENDERSTATE_ALPHAREF, below(256)},
+                {D3DRENDERSTATE_ALPHABLENDENABLE, below(2)},
+                {D3DRENDERSTATE_SRCBLEND, 1 + below(13)},
+                {D3DRENDERSTATE_DESTBLEND, 1 + below(13)},
+                {D3DRENDERSTATE_TEXTUREMAPBLEND, 1 + below(8)},
+                {D3DRENDERSTATE_TEXTUREMIN, 1 + below(6)},
+                {D3DRENDERSTATE_TEXTUREMAG, 1 + below(2)},
+                {D3DRENDERSTATE_TEXTUREADDRESSU, 1 + below(3)},
+                {D3DRENDERSTATE_TEXTUREADDRESSV, 1 + below(3)},
+                {D3DRENDERSTATE_FOGENABLE, below(2)},
+                {D3DRENDERSTATE_FOGCOLOR, below(0xFFFFFFFF)},
+                {D3DRENDERSTATE_SPECULARENABLE, below(2)},
+                {D3DRENDERSTATE_SHADEMODE, 1 + below(2)},
+                {D3DRENDERSTATE_CULLMODE, 1 + below(3)},
+                {D3DRENDERSTATE_TEXTUREPERSPECTIVE, below(5) != 0},
+                {D3DRENDERSTATE_FILLMODE, below(10) == 0 ? D3DFILL_WIREFRAME : D3DFILL_SOLID},
+            };
+            const int texture = int(below(3));
+            std::vector<ScreenVertex> v;
+            const int count = 1 + int(below(12));
+            for (int i = 0; i < 3 * count; ++i)
+                v.push_back(ScreenVertex{px(rng), py(rng), unit(rng), 0.25f + unit(rng), uint32_t(rng()), uint32_t(rng()),
+                                         uv(rng), uv(rng)});
+            for (SoftDevice* d : {ref.get(), fast.get()}) {
+                const int k = d == ref.get() ? 0 : 1;
+                for (const auto& s : states)
+                    d->setRenderState(s[0], s[1]);
+                d->setTexture(texture == 2 ? 0 : textures[k][texture]);
+                d->drawTriangleList(v.data(), int(v.size()));
+            }
+        }
+        ref->flush();
+        fast->flush();
+        EXPECT_EQ(ref->backBuffer.storage, fast->backBuffer.storage);
+        EXPECT_EQ(ref->zBuffer.storage, fast->zBuffer.storage);
+        size_t drawn = 0;
+        for (uint16_t p : ref->backBuffer.storage)
+            drawn += p != 0;
+        EXPECT_GT(drawn, size_t(W * H / 2));
     }
-    ref->flush();
-    fast->flush();
-    EXPECT_EQ(ref->backBuffer.storage, fast->backBuffer.storage);
-    EXPECT_EQ(ref->zBuffer.storage, fast->zBuffer.storage);
-    size_t drawn = 0;
-    for (uint16_t p : ref->backBuffer.storage)
-        drawn += p != 0;
-    EXPECT_GT(drawn, size_t(W * H / 2));
 }
 
 TEST(Raster, BadInputIsRefusedOrSkipped) {
