@@ -83,8 +83,12 @@ IdfFile::~IdfFile() { close(); }
 
 bool IdfFile::open(const char* path) {
     close();
+    return openWithMode(path, "rb");
+}
+
+bool IdfFile::openWithMode(const char* path, const char* mode) {
     if (!path || std::strlen(path) >= sizeof(path_)) return false;
-    file_ = std::fopen(path, "rb");
+    file_ = std::fopen(path, mode);
     if (!file_) return false;
     // Unbuffered: every lookup sees the file as it is now, and each load is one or two reads anyway.
     std::setvbuf(file_, nullptr, _IONBF, 0);

@@ -87,6 +87,8 @@ public:
     static uint32_t itemCode(const char* text);
 
 protected:
+    // Opens the file in the given stdio mode and indexes it; false (reader closed) on failure.
+    bool openWithMode(const char* path, const char* mode);
     // Walks the items from offset 12 and rebuilds the offset, code and count tables; stops at the first
     // damage. Uses the header's item count and the file's current size.
     bool indexItems();

@@ -113,21 +113,8 @@ bool IdfTable::leaveFile() {
 }
 
 bool IdfTable::adopt(const char* path) {
-    if (std::strlen(path) >= sizeof(path_)) return false;
-    file_ = std::fopen(path, "r+b");
-    if (!file_) return false;
-    std::setvbuf(file_, nullptr, _IONBF, 0);
-    unsigned char header[kIdfHeaderSize];
-    if (!readAt(0, header, sizeof(header))) {
-        close();
-        return false;
-    }
-    magic_ = kIdfMagic;
-    itemCount_ = static_cast<int32_t>(readU32(header + 4));
-    widest_ = std::clamp(static_cast<int32_t>(readU32(header + 8)), 0, kIdfMaxRecords);
-    indexItems();
-    std::strcpy(path_, path);
-    forgetLoadedItems();
+    if (!openWithMode(path, "r+b")) return false;
+    magic_ = kIdfMagic; // what this table writes, whatever the file held
     return true;
 }
 

@@ -179,32 +179,13 @@ std::vector<uint32_t> treeWords(const ModelStore& store, int32_t handle) {
     return std::vector<uint32_t>(entry.tree.get(), entry.tree.get() + entry.treeWords);
 }
 
-// A closed, bumpy surface: its triangles split one another, so the tree exercises splits and dedupe.
-Model bumpyModel(int rings, int segments) {
-    std::vector<std::array<float, 3>> positions;
-    std::vector<std::array<uint16_t, 3>> triangles;
-    for (int r = 0; r <= rings; ++r)
-        for (int s = 0; s < segments; ++s) {
-            const double a = 3.14159265 * r / rings, b = 2 * 3.14159265 * s / segments;
-            const double radius = 50 + 10 * std::sin(3 * a) * std::cos(5 * b);
-            positions.push_back({float(radius * std::sin(a) * std::cos(b)), float(radius * std::sin(a) * std::sin(b)),
-                                 float(radius * std::cos(a))});
-        }
-    for (int r = 0; r < rings; ++r)
-        for (int s = 0; s < segments; ++s) {
-            const uint16_t i = uint16_t(r * segments + s), j = uint16_t(r * segments + (s + 1) % segments);
-            triangles.push_back({i, uint16_t(i + segments), j});
-            triangles.push_back({j, uint16_t(i + segments), uint16_t(j + segments)});
-        }
-    return modelOf(positions, triangles, 100.0f);
-}
 
 TEST(ModelLoader, StreamAndNodeListGiveTheSameTree) {
-    Model streamed = bumpyModel(8, 12);
+    Model streamed = bumpyModel(8, 12, 10, 5);
     addStreamTree(&streamed);
-    Model listed = bumpyModel(8, 12);
+    Model listed = bumpyModel(8, 12, 10, 5);
     addNodeListTree(&listed);
-    Model none = bumpyModel(8, 12);
+    Model none = bumpyModel(8, 12, 10, 5);
     auto store = makeStore();
     const int32_t a = load(*store, streamed);
     const int32_t b = load(*store, listed);
@@ -237,7 +218,7 @@ TEST(ModelLoader, SeventeenTrianglesReadAFiveBitChoice) {
 }
 
 TEST(ModelLoader, DamagedTreesAreRefusedWithTheReason) {
-    Model model = bumpyModel(4, 6);
+    Model model = bumpyModel(4, 6, 10, 5);
     addStreamTree(&model);
     const TreeSection good = *model.tree;
     struct Case {
@@ -270,7 +251,7 @@ TEST(ModelLoader, DamagedTreesAreRefusedWithTheReason) {
 // Random damage to valid files: every load either succeeds or fails with a reason; queries on whatever
 // loads stay inside the model (run under the asan preset).
 TEST(ModelLoader, SurvivesRandomDamage) {
-    Model streamed = bumpyModel(4, 6);
+    Model streamed = bumpyModel(4, 6, 10, 5);
     Object twoSided = fan(20, 12);
     twoSided.flags = kModelObjectDoubleSided;
     streamed.groups[0].objects.push_back(twoSided);

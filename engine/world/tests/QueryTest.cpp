@@ -264,23 +264,7 @@ TEST(CollideBox, ListStopsAt1024Contacts) {
 
 // Rays against a bumpy closed surface: the tree walk must find what testing every triangle finds.
 TEST(CastRay, TreeWalkAgreesWithTestingEveryTriangle) {
-    std::vector<std::array<float, 3>> positions;
-    std::vector<std::array<uint16_t, 3>> triangles;
-    const int rings = 12, segments = 16;
-    for (int r = 0; r <= rings; ++r)
-        for (int s = 0; s < segments; ++s) {
-            const double a = 3.14159265 * r / rings, b = 2 * 3.14159265 * s / segments;
-            const double radius = 50 + 12 * std::sin(3 * a) * std::cos(4 * b);
-            positions.push_back({float(radius * std::sin(a) * std::cos(b)), float(radius * std::sin(a) * std::sin(b)),
-                                 float(radius * std::cos(a))});
-        }
-    for (int r = 0; r < rings; ++r)
-        for (int s = 0; s < segments; ++s) {
-            const uint16_t i = uint16_t(r * segments + s), j = uint16_t(r * segments + (s + 1) % segments);
-            triangles.push_back({i, uint16_t(i + segments), j});
-            triangles.push_back({j, uint16_t(i + segments), uint16_t(j + segments)});
-        }
-    Model model = modelOf(positions, triangles, 100.0f);
+    Model model = bumpyModel(12, 16, 12, 4);
     addStreamTree(&model);
     auto store = makeStore();
     const int32_t handle = load(*store, model);
