@@ -30,6 +30,7 @@ int parseIntValue(IdfFile& file, int item, const char* key) {
 
 Core::Core() {
     settings.musicOff = 1;
+    renderer = std::make_unique<Renderer>();
     coreServices = std::make_unique<EngineCoreServices>(*this, nullptr);
     imageServices = makeImageServices(*this, nullptr);
     worldServices = makeWorldServices(*this, nullptr);
@@ -217,6 +218,9 @@ int Core::frame() {
     }
     audioFrame(audio, elapsedMs);
 
+    renderer->frameFigure = static_cast<int>(frameTimer.framesPerSecond);
+    if (renderFlags & kRenderScene) renderFrame(*renderer, *this, elapsedMs);
+    if (renderFlags & kRender2D) renderEntityOnly(*renderer, *this, logicEntity);
     if (renderFlags & kRenderOverlay) drawOverlay();
     dispatchInput();
     processMessages();

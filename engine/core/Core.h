@@ -12,6 +12,7 @@
 #include "engine/core/Diagnostics.h"
 #include "engine/core/FrameTimer.h"
 #include "engine/graphics/graphics.h"
+#include "engine/graphics/Renderer.h"
 #include "engine/host/host.h"
 #include "engine/world/world.h"
 
@@ -82,6 +83,7 @@ struct Core {
     ModuleTable modules;
     LayerTable layers;
     Display display;
+    std::unique_ptr<Renderer> renderer; // textures, vertex pipeline, fonts and scene drawing
     ModelStore models;
     Audio audio;
 
