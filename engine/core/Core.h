@@ -81,7 +81,7 @@ struct Core {
     IdfFile worldDescription;
     ModuleTable modules;
     LayerTable layers;
-    Display display;
+    DisplayDevice display;
     ModelStore models;
     Audio audio;
 
