@@ -30,7 +30,6 @@ int parseIntValue(IdfFile& file, int item, const char* key) {
 
 Core::Core() {
     settings.musicOff = 1;
-    renderer = std::make_unique<Renderer>();
     coreServices = std::make_unique<EngineCoreServices>(*this, nullptr);
     imageServices = makeImageServices(*this, nullptr);
     worldServices = makeWorldServices(*this, nullptr);
@@ -68,8 +67,8 @@ int Core::start(plat::Window* mainWindow) {
     if (!messageBuffer) return 0;
     readStartupDescription();
 
-    if (!openDisplay(display, window)) return 0;
-    soundOn = display.soundOn;
+    if (!display.readDisplaySettings(window)) return 0;
+    soundOn = static_cast<int>(display.settings.soundOn);
     if (soundOn && !startAudio(audio, window, settings)) soundOn = 0;
 
     worldDescription.open(plat::resolvePath(kWorldDescription).c_str());
@@ -83,12 +82,12 @@ int Core::start(plat::Window* mainWindow) {
     state = kStateRunning;
     if (!loadLogicModule()) {
         renderFlags = kRenderOverlay;
-        if (!beginFrame(display)) {
+        if (!display.beginFrame()) {
             char text[96];
             std::snprintf(text, sizeof text, "Missing requested core logic module: %s", logicModuleName);
             consolePrint(display, 0, 0, text);
             overlayMode = 2;
-            endFrameAndPresent(display);
+            display.endFrame();
         }
     }
 
@@ -121,21 +120,21 @@ void Core::loadCursor() {
 int Core::restart() {
     restartRequested = 0;
     destroyAllLayers(*this);
-    releaseDisplay(display);
+    display.shutdown();
     if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
     logicEntity = nullptr;
     unloadAll(modules);
 
-    enumerateDevices(display);
+    display.enumerateAdapters();
     plat::moveWindow(window, 0, 0, settings.width, settings.height);
     int modeFlags = (settings.antialias << 2) | settings.videoClass;
-    if (const char* error = setDisplayMode(display, settings.device, settings.width, settings.height,
-                                           settings.surfaceBpp, modeFlags, window)) {
-        releaseDisplay(display);
+    if (const char* error = display.create(static_cast<uint32_t>(settings.device), settings.width, settings.height,
+                                           settings.surfaceBpp, static_cast<uint32_t>(modeFlags), window)) {
+        display.shutdown();
         plat::messageBox(window, error, "DxInit", plat::MB_OK);
         return 0;
     }
-    resetFrameState(display);
+    display.resetFrameState();
     reloadFontTextures(models);
     loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
     loadTextureFont(display, kTextureFont);
@@ -148,7 +147,7 @@ int Core::restart() {
 
     std::snprintf(logicModuleName, sizeof logicModuleName, "%.31s", settings.logicModule);
     if (!loadLogicModule()) renderFlags = kRenderOverlay;
-    resetFog(display);
+    display.setFog(0, 0, 0.0f);
     releaseModel(models, cursorModel);
     loadCursor();
     timeScale = 1.0f;
@@ -166,7 +165,7 @@ int Core::shutdown() {
     std::free(messageBuffer);
     messageBuffer = nullptr;
     messageBytes = 0;
-    releaseDisplay(display);
+    display.shutdown();
     if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
     logicEntity = nullptr;
     unloadAll(modules);
@@ -218,9 +217,9 @@ int Core::frame() {
     }
     audioFrame(audio, elapsedMs);
 
-    renderer->frameFigure = static_cast<int>(frameTimer.framesPerSecond);
-    if (renderFlags & kRenderScene) renderFrame(*renderer, *this, elapsedMs);
-    if (renderFlags & kRender2D) renderEntityOnly(*renderer, *this, logicEntity);
+    display.renderer->frameFigure = static_cast<int>(frameTimer.framesPerSecond);
+    if (renderFlags & kRenderScene) renderFrame(*display.renderer, *this, elapsedMs);
+    if (renderFlags & kRender2D) renderEntityOnly(*display.renderer, *this, logicEntity);
     if (renderFlags & kRenderOverlay) drawOverlay();
     dispatchInput();
     processMessages();
@@ -229,20 +228,20 @@ int Core::frame() {
 
 void Core::drawOverlay() {
     if (overlayMode == 0) return;
-    if (beginFrame(display)) {
-        releaseDisplay(display);
+    if (display.beginFrame()) {
+        display.shutdown();
         return;
     }
-    endFrameAndPresent(display);
+    display.endFrame();
 }
 
 void Core::printOnConsole(const char* text) {
-    if (beginFrame(display)) {
-        releaseDisplay(display);
+    if (display.beginFrame()) {
+        display.shutdown();
         return;
     }
     consolePrint(display, 0, 0, text);
-    endFrameAndPresent(display);
+    display.endFrame();
 }
 
 int Core::routeCoreMessage(const uint8_t* message) {

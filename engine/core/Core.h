@@ -11,8 +11,8 @@
 #include "engine/audio/audio.h"
 #include "engine/core/Diagnostics.h"
 #include "engine/core/FrameTimer.h"
-#include "engine/graphics/graphics.h"
 #include "engine/graphics/Renderer.h"
+#include "engine/graphics/graphics.h"
 #include "engine/host/host.h"
 #include "engine/world/world.h"
 
@@ -82,8 +82,7 @@ struct Core {
     IdfFile worldDescription;
     ModuleTable modules;
     LayerTable layers;
-    Display display;
-    std::unique_ptr<Renderer> renderer; // textures, vertex pipeline, fonts and scene drawing
+    DisplayDevice display;
     ModelStore models;
     Audio audio;
 

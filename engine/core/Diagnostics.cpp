@@ -84,7 +84,7 @@ void takeScreenshot(Core& core) {
 
     const uint8_t* pixels = nullptr;
     int pitch = 0;
-    if (!lockBackBuffer(core.display, &pixels, &pitch)) {
+    if (!core.display.lockBackBuffer(&pixels, &pitch)) {
         std::fclose(file);
         return;
     }
@@ -100,7 +100,7 @@ void takeScreenshot(Core& core) {
         }
         std::fwrite(row, 1, static_cast<size_t>(width) * 2, file);
     }
-    unlockBackBuffer(core.display);
+    core.display.unlockBackBuffer();
     std::fclose(file);
     advanceScreenshotName(core.screenshotName);
 }

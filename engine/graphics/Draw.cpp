@@ -11,26 +11,16 @@ using namespace display;
 
 namespace {
 
-struct BlendPair {
-    uint32_t source, destination;
-};
-// Blend modes 1 to 4; mode 0 is blending off.
-constexpr BlendPair kBlendModes[5] = {{D3DBLEND_SRCCOLOR, D3DBLEND_ZERO},
-                                      {D3DBLEND_INVDESTCOLOR, D3DBLEND_ONE},
-                                      {D3DBLEND_ONE, D3DBLEND_INVSRCALPHA},
-                                      {D3DBLEND_SRCALPHA, D3DBLEND_INVSRCCOLOR},
-                                      {D3DBLEND_ZERO, D3DBLEND_SRCCOLOR}};
-
 // Screen depth of the depth convention: what modules hand in is turned round for the z-buffer.
 constexpr float kScreenDepthBase = 0.99999f;
 
 void setState(Renderer& r, uint32_t state, uint32_t value) {
-    if (r.device) r.device->setRenderState(state, value);
+    r.device.setRenderState(state, value);
 }
 
 uint32_t getState(const Renderer& r, uint32_t state) {
     uint32_t value = 0;
-    if (r.device) r.device->getRenderState(state, &value);
+    r.device.getRenderState(state, &value);
     return value;
 }
 
@@ -93,8 +83,8 @@ void setBlendMode(Renderer& r, int mode) {
         return;
     }
     setState(r, D3DRENDERSTATE_ALPHABLENDENABLE, 1);
-    setState(r, D3DRENDERSTATE_SRCBLEND, kBlendModes[mode].source);
-    setState(r, D3DRENDERSTATE_DESTBLEND, kBlendModes[mode].destination);
+    setState(r, D3DRENDERSTATE_SRCBLEND, r.display.blendModes[mode].source);
+    setState(r, D3DRENDERSTATE_DESTBLEND, r.display.blendModes[mode].destination);
 }
 
 void setDepthFlags(Renderer& r, int flags) {
@@ -105,9 +95,9 @@ void setDepthFlags(Renderer& r, int flags) {
 
 int drawWorldTriangle(Renderer& r, int texture, const sdk::WorldVertex* vertices, int flags) {
     (void)flags; // no flag values are defined for world triangles
-    if (!vertices || !r.device) return 0;
+    if (!vertices) return 0;
     Pipeline& p = r.pipeline;
-    ++p.stats.trianglesSubmitted;
+    ++r.display.statistics.trianglesSubmitted;
     selectWithAlphaTest(r, texture);
     setState(r, D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
     // World to view with the camera alone.
@@ -128,24 +118,25 @@ int drawWorldTriangle(Renderer& r, int texture, const sdk::WorldVertex* vertices
 
 void drawSprite(Renderer& r, float x, float y, float z, float size, int texture, float brightness, int columns,
                 int rows, int frame) {
-    if (!r.device || columns < 1 || rows < 1 || frame < 0) return;
+    if (columns < 1 || rows < 1 || frame < 0) return;
     Pipeline& p = r.pipeline;
     const int cells = columns * rows;
     const int n = frame % cells;
     const int column = n % columns, row = n / columns;
-    const Camera& cam = p.camera;
+    const Camera& cam = r.display.camera;
     const float d[3] = {x - cam.x, y - cam.y, z - cam.z};
-    const float vx = cam.view[0][0] * d[0] + cam.view[0][1] * d[1] + cam.view[0][2] * d[2];
-    const float vy = cam.view[1][0] * d[0] + cam.view[1][1] * d[1] + cam.view[1][2] * d[2];
-    const float q = cam.view[2][0] * d[0] + cam.view[2][1] * d[1] + cam.view[2][2] * d[2];
+    const auto& view = p.view;
+    const float vx = view[0][0] * d[0] + view[0][1] * d[1] + view[0][2] * d[2];
+    const float vy = view[1][0] * d[0] + view[1][1] * d[1] + view[1][2] * d[2];
+    const float q = view[2][0] * d[0] + view[2][1] * d[1] + view[2][2] * d[2];
     if (!(q > 0)) return; // behind the eye (or at it)
-    const Projection& pr = p.projection;
+    const Projection& pr = r.display.projection;
     const float h = size * pr.scale * 0.5f / q;
     const float cx = pr.centreX + vx * pr.scale / q, cy = pr.centreY - vy * pr.scale / q;
     float x0 = cx - h, x1 = cx + h, y0 = cy - h, y1 = cy + h;
     float u0 = float(column) / float(columns), u1 = float(column + 1) / float(columns);
     float v0 = float(row) / float(rows), v1 = float(row + 1) / float(rows);
-    const float width = float(r.device->config.width);
+    const float width = float(r.display.width);
     if (x0 >= width || x1 < 0 || y0 >= pr.clipBottom || y1 < pr.clipTop) return;
     // Cuts move the texture coordinates in proportion.
     auto cut = [](float& edge, float& uv, float at, float otherEdge, float otherUv) {
@@ -157,10 +148,10 @@ void drawSprite(Renderer& r, float x, float y, float z, float size, int texture,
     if (y0 < pr.clipTop) cut(y0, v0, pr.clipTop + 0.5f, y1, v1);
     if (y1 > pr.clipBottom) cut(y1, v1, pr.clipBottom - 0.5f, y0, v0);
     const float area = (x1 - x0) * (y1 - y0);
-    if (r.spriteArea < kSpriteBudget || area < kSmallSpriteArea) {
+    if (float(r.display.spriteArea) < kSpriteBudget || area < kSmallSpriteArea) {
         const uint32_t level = uint32_t(brightness * 255.0f) & 255;
         const uint32_t diffuse = level * 0x01010101u;
-        const float sz = p.nearValue / q, rhw = 1.0f / q;
+        const float sz = r.display.rendererNearValue / q, rhw = 1.0f / q;
         const ScreenVertex a{x0, y0, sz, rhw, diffuse, 0xFF000000, u0, v0};
         const ScreenVertex b{x1, y0, sz, rhw, diffuse, 0xFF000000, u1, v0};
         const ScreenVertex c{x1, y1, sz, rhw, diffuse, 0xFF000000, u1, v1};
@@ -170,18 +161,18 @@ void drawSprite(Renderer& r, float x, float y, float z, float size, int texture,
         setState(r, D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
         drawTriangles(p, quad, 6);
     }
-    r.spriteArea += area;
+    r.display.spriteArea += int(area);
 }
 
 void drawScreenTriangle(Renderer& r, const ScreenVertex* vertices, int texture) {
-    if (!vertices || !r.device) return;
+    if (!vertices) return;
     selectTexture(r.textures, texture, 0.1f);
     const bool blending = getState(r, D3DRENDERSTATE_ALPHABLENDENABLE) != 0;
     setState(r, D3DRENDERSTATE_ALPHATESTENABLE, blending ? 0 : uint32_t(textureHasAlpha(r.textures, texture)));
     setState(r, D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
     ScreenVertex ring[kMaxClipCorners], spare[kMaxClipCorners];
     bool inside = true;
-    const float width = float(r.device->config.width), height = float(r.device->config.height);
+    const float width = float(r.display.width), height = float(r.display.height);
     for (int i = 0; i < 3; ++i) {
         ring[i] = vertices[i];
         ring[i].sz = kScreenDepthBase - vertices[i].sz;
@@ -199,11 +190,11 @@ void drawScreenTriangle(Renderer& r, const ScreenVertex* vertices, int texture) 
 }
 
 void drawMesh(Renderer& r, const sdk::Mesh& mesh) {
-    if (!r.device || mesh.vertexCount <= 0 || mesh.vertexCount > kMaxWorkVertices || mesh.triangleCount <= 0 ||
+    if (mesh.vertexCount <= 0 || mesh.vertexCount > kMaxWorkVertices || mesh.triangleCount <= 0 ||
         !mesh.vertices || !mesh.triangles)
         return;
     Pipeline& p = r.pipeline;
-    p.stats.trianglesSubmitted += mesh.triangleCount;
+    r.display.statistics.trianglesSubmitted += mesh.triangleCount;
     const bool keepBlend = (mesh.flags & sdk::kMeshKeepBlendMode) != 0;
     if (!keepBlend) setBlendMode(r, mesh.blendMode);
     setDepthFlags(r, mesh.depthFlags);
@@ -238,17 +229,6 @@ void drawMesh(Renderer& r, const sdk::Mesh& mesh) {
     if (!keepBlend) setBlendMode(r, 0);
     setDepthFlags(r, -1);
     setState(r, D3DRENDERSTATE_FOGENABLE, 1);
-}
-
-bool loadTextureFont(Renderer& r, const char* name) {
-    TextureFont& font = r.textureFont;
-    font.loaded = false;
-    font.texture = openTexture(r.textures, (std::string(name) + ".tf").c_str());
-    if (font.texture < 0) return false;
-    if (!readFontLayout(font.layout, (std::string("RESOURCE\\SYSTEM\\") + name + ".lay").c_str())) return false;
-    if (!readTextureGlyphs(font, (std::string("RESOURCE\\SYSTEM\\") + name + ".flt").c_str())) return false;
-    font.loaded = true;
-    return true;
 }
 
 namespace {

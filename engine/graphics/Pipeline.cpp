@@ -37,9 +37,10 @@ void apply(const float m[3][3], const float v[3], float out[3]) {
 
 // Current transform = camera rotation x object rotation, translation = camera rotation x (position - eye).
 void composeWithCamera(Pipeline& p, const float rot[3][3], const float pos[3]) {
-    multiply(p.camera.view, rot, p.transform.rot);
-    const float d[3] = {pos[0] - p.camera.x, pos[1] - p.camera.y, pos[2] - p.camera.z};
-    apply(p.camera.view, d, p.transform.trans);
+    multiply(p.view, rot, p.transform.rot);
+    const Camera& c = p.display.camera;
+    const float d[3] = {pos[0] - c.x, pos[1] - c.y, pos[2] - c.z};
+    apply(p.view, d, p.transform.trans);
 }
 
 void normalise(float v[3]) {
@@ -50,17 +51,17 @@ void normalise(float v[3]) {
 
 // The side planes through the eye and the corner directions (+-1/f, +-v, 1); outward normals.
 void buildPlanes(Pipeline& p) {
-    const float invF = p.projection.invF, v = p.projection.v;
+    const float invF = p.display.projection.inverseHorizontal, v = p.display.projection.vertical;
     float planes[4][3] = {{1, 0, -invF}, {-1, 0, -invF}, {0, 1, -v}, {0, -1, -v}};
     for (auto& plane : planes) normalise(plane);
-    std::memcpy(p.camera.planes, planes, sizeof planes);
+    std::memcpy(p.planes, planes, sizeof planes);
 }
 
 void outcodes(const Projection& pr, float x, float y, float z, uint8_t out[4]) {
-    out[kRight] = x * pr.f > z;
-    out[kLeft] = -x * pr.f > z;
-    out[kTop] = y > z * pr.v;
-    out[kBottom] = y < -(z * pr.v);
+    out[kRight] = x * pr.horizontal > z;
+    out[kLeft] = -x * pr.horizontal > z;
+    out[kTop] = y > z * pr.vertical;
+    out[kBottom] = y < -(z * pr.vertical);
 }
 
 uint32_t lerpChannels(uint32_t a, uint32_t b, double t) {
@@ -80,10 +81,10 @@ struct ClipVertex {
 // Signed distance from a plane: outside when positive.
 double planeDistance(const Projection& pr, int plane, const ClipVertex& v) {
     switch (plane) {
-    case kRight: return v.x * pr.f - v.z;
-    case kLeft: return -v.x * pr.f - v.z;
-    case kTop: return v.y - v.z * pr.v;
-    default: return -v.y - v.z * pr.v;
+    case kRight: return v.x * pr.horizontal - v.z;
+    case kLeft: return -v.x * pr.horizontal - v.z;
+    case kTop: return v.y - v.z * pr.vertical;
+    default: return -v.y - v.z * pr.vertical;
     }
 }
 
@@ -171,33 +172,25 @@ void rotationFromAngles(float ax, float ay, float az, float out[3][3]) {
 }
 
 void setProjection(Pipeline& p, float fov, float w, float h, float cx, float cy) {
-    Projection& pr = p.projection;
-    pr.f = float(std::tan(1.57 - double(fov) * 0.5));
-    pr.scale = w * 0.5f * pr.f;
-    pr.v = h / w / pr.f;
-    pr.invF = 1.0f / pr.f;
-    pr.invV = 1.0f / pr.v;
-    pr.centreX = cx;
-    pr.centreY = cy;
-    pr.clipLeft = cx - w / 2 - 0.05f;
-    pr.clipRight = cx + w / 2 + 0.05f;
-    pr.clipTop = cy - h / 2 - 0.05f;
-    pr.clipBottom = cy + h / 2 + 0.05f;
+    p.display.setProjection(fov, w, h, cx, cy);
     buildPlanes(p);
 }
 
 void setCamera(Pipeline& p, float x, float y, float z, float ax, float ay, float az) {
-    Camera& c = p.camera;
+    Camera& c = p.display.camera;
     c.x = x;
     c.y = y;
     c.z = z;
     c.ax = ax;
     c.ay = ay;
     c.az = az;
+    c.sinX = std::sin(ax), c.cosX = std::cos(ax);
+    c.sinY = std::sin(ay), c.cosY = std::cos(ay);
+    c.sinZ = std::sin(az), c.cosZ = std::cos(az);
     float r[3][3];
     rotationFromAngles(ax, ay, az, r);
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) c.view[i][j] = r[j][i];
+        for (int j = 0; j < 3; ++j) p.view[i][j] = r[j][i];
     buildPlanes(p);
 }
 
@@ -232,55 +225,28 @@ void setObjectMatrix(Pipeline& p, const sdk::ObjectMatrix& record) {
 }
 
 void setFog(Pipeline& p, uint32_t colour, int maximum, float density) {
-    p.fog.colour = colour;
-    if (p.device) p.device->setRenderState(D3DRENDERSTATE_FOGCOLOR, colour);
-    if (p.fog.built && maximum == p.fog.maximum && density == p.fog.density) return;
-    p.fog.maximum = maximum;
-    p.fog.density = density;
-    p.fog.built = true;
-    const double d = std::pow(kFogBase, -double(density) / 256.0);
-    const int floor = 255 - maximum;
-    double running = 255.0;
-    for (int i = 0; i < kFogTableSize; ++i) {
-        running *= d;
-        const int value = int(running);
-        p.fog.table[i] = uint8_t(value > floor ? value : floor);
-    }
-}
-
-sdk::Vec3 screenToDirection(const Pipeline& p, float sx, float sy) {
-    const float s = 1.0f / p.projection.scale;
-    const float d[3] = {(sx - p.projection.centreX) * s, (p.projection.centreY - sy) * s, 1.0f};
-    float r[3][3], out[3];
-    rotationFromAngles(p.camera.ax, p.camera.ay, p.camera.az, r);
-    apply(r, d, out);
-    return sdk::Vec3{out[0], out[1], out[2]};
+    p.display.setFog(colour, maximum, density);
 }
 
 void pipelineBeginFrame(Pipeline& p) {
-    p.stats = PipelineStats{};
     p.lastBound = -2;
-}
-
-void pipelineEndFrame(Pipeline& p) {
-    p.nearValue = p.deviceNear;
 }
 
 void projectVertex(const Pipeline& p, double x, double y, double z, float fogScale, bool roundFog, bool clampDepth,
                    ScreenVertex& out) {
-    const Projection& pr = p.projection;
+    const Projection& pr = p.display.projection;
     if (!(z > kMinViewDistance)) z = kMinViewDistance;
     const double rhw = 1.0 / z;
     out.sx = float(pr.centreX + x * pr.scale * rhw);
     out.sy = float(pr.centreY - y * pr.scale * rhw);
-    float sz = float(p.nearValue * rhw);
+    float sz = float(p.display.rendererNearValue * rhw);
     if (clampDepth && sz > 1.0f) sz = 1.0f;
     out.sz = sz;
     out.rhw = float(rhw);
     const double f = z * fogScale;
     long index = roundFog ? std::lround(f) : long(f);
     index = index < 0 ? 0 : (index >= kFogTableSize ? kFogTableSize - 1 : index);
-    out.specular = (uint32_t(p.fog.table[index]) << 24) | (out.specular & 0xFFFFFF);
+    out.specular = (uint32_t(p.display.fog.table[index]) << 24) | (out.specular & 0xFFFFFF);
 }
 
 void transformWorkVertex(const Pipeline& p, const float in[3], uint32_t diffuse, uint32_t specular, float tu,
@@ -290,7 +256,7 @@ void transformWorkVertex(const Pipeline& p, const float in[3], uint32_t diffuse,
     out.x = v[0] + p.transform.trans[0];
     out.y = v[1] + p.transform.trans[1];
     out.z = v[2] + p.transform.trans[2];
-    outcodes(p.projection, out.x, out.y, out.z, out.out);
+    outcodes(p.display.projection, out.x, out.y, out.z, out.out);
     out.screen.diffuse = diffuse;
     out.screen.specular = specular & 0xFFFFFF;
     out.screen.tu = tu;
@@ -330,7 +296,7 @@ int clipTriangleToBatch(Pipeline& p, const WorkVertex& a, const WorkVertex& b, c
     ClipVertex* spare = ringB;
     for (int plane = 0; plane < 4 && count >= 3; ++plane) {
         if (!outside[plane]) continue;
-        count = clipRing(p.projection, plane, ring, count, spare);
+        count = clipRing(p.display.projection, plane, ring, count, spare);
         ClipVertex* t = ring;
         ring = spare;
         spare = t;
@@ -361,14 +327,14 @@ void flushBatch(Pipeline& p) {
 }
 
 void drawTriangles(Pipeline& p, const ScreenVertex* vertices, int count) {
-    if (!p.device || count < 3) return;
-    p.stats.trianglesSent += count / 3;
+    if (count < 3) return;
+    p.display.statistics.trianglesSent += count / 3;
     if (p.textures && p.textures->selected != p.lastBound) bindSelected(p);
-    p.device->drawTriangleList(vertices, count);
+    p.device.drawTriangleList(vertices, count);
 }
 
 void drawModel(Pipeline& p, const ModelObjectView& model, float time, int flags) {
-    if (!model.header || !p.device) return;
+    if (!model.header) return;
     const sdk::ModelObject& h = *model.header;
     const float fogScale = (flags & kDrawNoFog) ? 0.0f : 256.0f;
     if (h.flags & kModelHidden) return;
@@ -383,20 +349,20 @@ void drawModel(Pipeline& p, const ModelObjectView& model, float time, int flags)
     apply(p.transform.rot, centre, centre);
     for (int i = 0; i < 3; ++i) centre[i] += p.transform.trans[i];
     bool inside = true;
-    for (const auto& plane : p.camera.planes) {
+    for (const auto& plane : p.planes) {
         const float d = plane[0] * centre[0] + plane[1] * centre[1] + plane[2] * centre[2];
         if (d > h.sphereRadius) {
-            ++p.stats.modelsCulled;
+            ++p.display.statistics.modelsCulled;
             p.transform = saved;
             return;
         }
         if (d > -h.sphereRadius) inside = false;
     }
     const bool twoSided = (h.flags & kModelTwoSided) != 0;
-    p.device->setRenderState(D3DRENDERSTATE_ALPHATESTENABLE, p.textures ? textureHasAlpha(*p.textures, h.texture) : 0);
+    p.device.setRenderState(D3DRENDERSTATE_ALPHATESTENABLE, p.textures ? textureHasAlpha(*p.textures, h.texture) : 0);
     if (p.textures) selectTexture(*p.textures, h.texture, 0.1f);
     const int triangleCount = h.triangleCount;
-    p.stats.trianglesSubmitted += triangleCount;
+    p.display.statistics.trianglesSubmitted += triangleCount;
 
     for (int i = 0; i < triangleCount * 3; ++i)
         if (model.triangles[i] >= h.vertexCount) { // a damaged index list is not drawn
@@ -405,7 +371,7 @@ void drawModel(Pipeline& p, const ModelObjectView& model, float time, int flags)
         }
 
     if (inside) {
-        ++p.stats.modelsUnclipped;
+        ++p.display.statistics.modelsUnclipped;
         for (int i = 0; i < h.vertexCount; ++i) {
             const sdk::ModelVertex& mv = model.vertices[i];
             float v[3] = {mv.x, mv.y, mv.z};
@@ -418,21 +384,21 @@ void drawModel(Pipeline& p, const ModelObjectView& model, float time, int flags)
             projectVertex(p, v[0] + p.transform.trans[0], v[1] + p.transform.trans[1], v[2] + p.transform.trans[2],
                           fogScale, true, false, s);
         }
-        p.device->setRenderState(D3DRENDERSTATE_CULLMODE, twoSided ? D3DCULL_NONE : D3DCULL_CCW);
+        p.device.setRenderState(D3DRENDERSTATE_CULLMODE, twoSided ? D3DCULL_NONE : D3DCULL_CCW);
         bindSelected(p);
-        p.stats.trianglesSent += triangleCount;
-        p.device->drawIndexedTriangleList(p.screen, h.vertexCount, model.triangles, triangleCount * 3);
+        p.display.statistics.trianglesSent += triangleCount;
+        p.device.drawIndexedTriangleList(p.screen, h.vertexCount, model.triangles, triangleCount * 3);
         p.transform = saved;
         return;
     }
 
-    ++p.stats.modelsClipped;
+    ++p.display.statistics.modelsClipped;
     for (int i = 0; i < h.vertexCount; ++i) {
         const sdk::ModelVertex& mv = model.vertices[i];
         const float v[3] = {mv.x, mv.y, mv.z};
         transformWorkVertex(p, v, mv.diffuse, mv.specular, mv.u, mv.v, fogScale, false, p.work[i]);
     }
-    p.device->setRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+    p.device.setRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
     p.batchCount = 0;
     for (int t = 0; t < triangleCount; ++t) {
         const uint16_t* idx = model.triangles + 3 * t;

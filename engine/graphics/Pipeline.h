@@ -11,7 +11,7 @@
 #include <sdk/Records.h>
 #include <sdk/Types.h>
 
-#include "platform/display/SoftDevice.h"
+#include "engine/graphics/DisplayDevice.h"
 
 struct TextureManager;
 
@@ -24,52 +24,13 @@ constexpr int kMeshBatchLimit = 200;
 // A triangle clipped by four planes has at most 7 corners, a fan of 5 triangles (15 vertices).
 constexpr int kMaxClipCorners = 16;
 constexpr int kBatchCapacity = kMeshBatchLimit + 3 * (kMaxClipCorners - 2);
-constexpr int kFogTableSize = 65536;
-// Depth scale until the first frame has ended.
-constexpr float kInitialNearValue = 0.02f;
-constexpr float kDefaultNearValue = 0.05f;
 
 using display::ScreenVertex;
-
-// Projection of setProjection: f = tan(1.57 - fov / 2), the vertical factor v = h / w / f.
-struct Projection {
-    float f = 1;
-    float v = 1;
-    float invF = 1;
-    float invV = 1;
-    float scale = 1; // pixels per unit at view distance 1
-    float centreX = 0;
-    float centreY = 0;
-    float clipLeft = 0, clipRight = 0, clipTop = 0, clipBottom = 0;
-};
-
-struct Camera {
-    float x = 0, y = 0, z = 0;
-    float ax = 0, ay = 0, az = 0;
-    float view[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; // world to view rotation
-    float planes[4][3] = {};                             // outward unit normals: right, left, top, bottom
-};
 
 // Model (or world) coordinates to view space: view = rot x p + trans.
 struct ObjectTransform {
     float rot[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     float trans[3] = {};
-};
-
-struct PipelineStats {
-    int modelsUnclipped = 0;
-    int modelsClipped = 0;
-    int modelsCulled = 0;
-    int trianglesSent = 0;
-    int trianglesSubmitted = 0;
-};
-
-struct FogState {
-    uint32_t colour = 0xFFFFFF;
-    int maximum = 0;
-    float density = 0.1f;
-    bool built = false;
-    uint8_t table[kFogTableSize];
 };
 
 // An animation key of a model object: 28 bytes in the model's block.
@@ -101,16 +62,16 @@ struct WorkVertex {
     ScreenVertex screen;
 };
 
+// The projection, camera position and angles, fog table, near values and frame statistics live in
+// the display device; the pipeline adds what it derives from them.
 struct Pipeline {
-    display::SoftDevice* device = nullptr;
+    explicit Pipeline(DisplayDevice& owner) : display(owner), device(owner.soft) {}
+    DisplayDevice& display;
+    display::SoftDevice& device;
     TextureManager* textures = nullptr;
-    Projection projection;
-    Camera camera;
+    float view[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; // camera: world to view rotation
+    float planes[4][3] = {};                             // view pyramid: outward unit normals, right left top bottom
     ObjectTransform transform;
-    FogState fog;
-    float nearValue = kInitialNearValue; // of the current frame
-    float deviceNear = kDefaultNearValue; // becomes nearValue at the end of each frame
-    PipelineStats stats;
     int lastBound = -2; // texture handle bound by the last drawTriangles
     int renderValue = 0; // the modules' renderer setting
 
@@ -128,13 +89,9 @@ void setObjectTransform(Pipeline& p, float x, float y, float z, float ax, float 
                         sdk::ObjectMatrix* record, int build);
 void setObjectMatrix(Pipeline& p, const sdk::ObjectMatrix& record);
 void setFog(Pipeline& p, uint32_t colour, int maximum, float density);
-// The view direction in world space through a screen point, with the current camera.
-sdk::Vec3 screenToDirection(const Pipeline& p, float sx, float sy);
 
-// Resets the statistics and forgets the bound texture (textures may have gone since).
+// Forgets the bound texture at the start of a frame (textures may have gone since).
 void pipelineBeginFrame(Pipeline& p);
-// The device's near value takes effect from the next frame.
-void pipelineEndFrame(Pipeline& p);
 
 // Sends count screen vertices as a triangle list, binding the selected texture when it changed.
 void drawTriangles(Pipeline& p, const ScreenVertex* vertices, int count);

@@ -48,7 +48,11 @@ constexpr uint32_t kWireframeKey = 0x39;
 constexpr uint32_t kStatisticsKey = 0x30;
 
 struct Renderer {
-    display::SoftDevice* device = nullptr;
+    explicit Renderer(DisplayDevice& owner) : display(owner), device(owner.soft), pipeline(owner) {
+        pipeline.textures = &textures;
+    }
+    DisplayDevice& display;
+    display::SoftDevice& device;
     TextureManager textures;
     Pipeline pipeline;
     ModelSource* models = nullptr;
@@ -56,19 +60,18 @@ struct Renderer {
     BitmapFont bitmapFont;
     TextureFont textureFont;
 
-    float spriteArea = 0;       // square pixels of sprites this frame
     int objectCount = 0;        // objects of the layers the last scene visited
     int viewportCount = 0;      // viewports of those layers
     int frameFigure = 0;        // F of the statistics line: frames in the last second
     float cursorPlacement[6] = {-0.2f, 0.2f, 2.0f, -0.78539819f, -1.5707964f, 0.0f};
 };
 
-// Attaches the renderer to an open device: textures initialised, default fog, projection of the
-// device's default view.
-void attachRenderer(Renderer& r, display::SoftDevice* device, plat::Window* owner);
-// Start and end of a display frame: statistics, sprite budget, texture per-frame steps, near value.
+// The display device's steps: once its device is open, at the start and end of every frame (texture
+// per-frame steps, the bound texture forgotten) and at shut-down.
+void attachRenderer(Renderer& r, plat::Window* owner);
 void rendererBeginFrame(Renderer& r, uint32_t nowMs);
 void rendererEndFrame(Renderer& r);
+void detachRenderer(Renderer& r);
 
 int registerMesh(Renderer& r, const sdk::Mesh* mesh);
 void unregisterMesh(Renderer& r, int handle);
@@ -96,9 +99,8 @@ void drawMesh(Renderer& r, const sdk::Mesh& mesh);
 void setBlendMode(Renderer& r, int mode);
 void setDepthFlags(Renderer& r, int flags);
 
-// The texture font: loads "tsf" (texture name.tf, RESOURCE\SYSTEM\ name.lay and name.flt).
-bool loadTextureFont(Renderer& r, const char* name);
-// Prints at pixel (x, y), the top left corner of the first glyph; returns the pen's advance.
+// The texture font (loaded by loadTextureFont of TexturesAndFonts.h). Prints at pixel (x, y), the top
+// left corner of the first glyph; returns the pen's advance.
 int printTextureFont(Renderer& r, int x, int y, const char* format, ...);
 // The advance printTextureFont would make.
 int measureTextureFont(Renderer& r, const char* format, ...);

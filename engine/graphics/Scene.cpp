@@ -31,21 +31,21 @@ bool objectExists(const Layer& layer, int id) {
 
 void drawCursor(Renderer& r, Core& core, uint32_t elapsedMs) {
     if (core.cursorModel < 0 || core.mouseMode != kMouseFree || !r.models) return;
-    const int size = r.device->config.width * kCursorViewPercent / 100;
+    const int size = r.display.width * kCursorViewPercent / 100;
     const float half = float(size) / 2;
     setProjection(r.pipeline, kCursorFieldOfView, float(size), float(size), float(core.pointerPosition.x) + half,
                   float(core.pointerPosition.y) + half);
     setCamera(r.pipeline, 0, 0, 0, 0, 0, 0);
     const float* c = r.cursorPlacement;
     setObjectTransform(r.pipeline, c[0], c[1], c[2], c[3], c[4], c[5], nullptr, 1);
-    r.device->setRenderState(D3DRENDERSTATE_ZENABLE, 0);
+    r.device.setRenderState(D3DRENDERSTATE_ZENABLE, 0);
     const int objects = r.models->objectCount(core.cursorModel);
     const float time = r.models->keyPosition(core.cursorModel);
     for (int i = 0; i < objects; ++i) {
         ModelObjectView view;
         if (r.models->object(core.cursorModel, i, &view)) drawModel(r.pipeline, view, time, 0);
     }
-    r.device->setRenderState(D3DRENDERSTATE_ZENABLE, 1);
+    r.device.setRenderState(D3DRENDERSTATE_ZENABLE, 1);
     r.cursorPlacement[5] += float(elapsedMs) * kCursorTurnPerMs;
     for (int position = 0; position < core.layers.count; ++position) {
         const Layer* layer = core.layers.layers[position];
@@ -57,28 +57,22 @@ void drawCursor(Renderer& r, Core& core, uint32_t elapsedMs) {
 
 } // namespace
 
-void attachRenderer(Renderer& r, SoftDevice* device, plat::Window* owner) {
-    r.device = device;
-    r.pipeline.device = device;
-    r.pipeline.textures = &r.textures;
-    initialiseTextures(r.textures, device, owner);
-    r.pipeline.fog.built = false;
-    setFog(r.pipeline, 0xFFFFFF, 0, 0.1f);
-    if (device) {
-        const float w = float(device->config.width), h = float(device->config.height);
-        setProjection(r.pipeline, 1.2273f, w - 1, h - 51, w * 0.5f - 0.5f, h * 0.5f - 25.5f);
-    }
+void attachRenderer(Renderer& r, plat::Window* owner) {
+    initialiseTextures(r.textures, &r.device, owner);
 }
 
 void rendererBeginFrame(Renderer& r, uint32_t nowMs) {
     pipelineBeginFrame(r.pipeline);
     texturesBeginFrame(r.textures, nowMs);
-    r.spriteArea = 0;
 }
 
 void rendererEndFrame(Renderer& r) {
     texturesEndFrame(r.textures);
-    pipelineEndFrame(r.pipeline);
+}
+
+void detachRenderer(Renderer& r) {
+    releaseAllTextures(r.textures);
+    freeAllRaw(r.textures);
 }
 
 int registerMesh(Renderer& r, const sdk::Mesh* mesh) {
@@ -132,8 +126,7 @@ void drawObject(Renderer& r, Layer& layer, int objectId) {
 }
 
 void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
-    if (!r.device) return;
-    r.device->setRenderState(D3DRENDERSTATE_FILLMODE,
+    r.device.setRenderState(D3DRENDERSTATE_FILLMODE,
                              plat::asyncKeyState(kWireframeKey) ? D3DFILL_WIREFRAME : D3DFILL_SOLID);
     r.objectCount = 0;
     r.viewportCount = 0;
@@ -145,7 +138,7 @@ void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
         for (int v = 0; v < layer->viewportCount; ++v) {
             const sdk::ViewportRecord& viewport = layer->viewports[v];
             if (!viewport.enabled) continue;
-            if (!(viewport.nearValue < 0)) r.pipeline.deviceNear = viewport.nearValue;
+            if (!(viewport.nearValue < 0)) r.display.nearValue = viewport.nearValue;
             applyViewport(r, viewport);
             for (int i = 0; i < layer->objectCount; ++i) {
                 sdk::Entity* object = layer->objects[i];
@@ -162,31 +155,31 @@ void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
     }
     drawCursor(r, core, elapsedMs);
     if (plat::asyncKeyState(kStatisticsKey)) {
-        const PipelineStats& s = r.pipeline.stats;
+        const FrameStatistics& s = r.display.statistics;
         printTextureFont(r, 0, 0, "F: %d P: %d Q: %d R: %d", r.frameFigure, s.trianglesSubmitted, r.objectCount,
                          s.trianglesSent);
     }
     if (core.sceneEndCount > 0) {
         --core.sceneEndCount;
-        r.device->flush(); // the scene ends here; the device has no separate scene to close
+        r.display.endScene();
     }
 }
 
 void renderFrame(Renderer& r, Core& core, uint32_t elapsedMs) {
-    if (beginFrame(core.display)) {
-        releaseDisplay(core.display);
+    if (r.display.beginFrame()) {
+        r.display.shutdown();
         return;
     }
     renderScene(r, core, elapsedMs);
-    endFrameAndPresent(core.display);
+    r.display.endFrame();
 }
 
 void renderEntityOnly(Renderer& r, Core& core, sdk::Entity* entity) {
-    if (beginFrame(core.display)) {
-        releaseDisplay(core.display);
+    if (r.display.beginFrame()) {
+        r.display.shutdown();
         return;
     }
-    if (r.device) r.device->setRenderState(D3DRENDERSTATE_FILLMODE, D3DFILL_SOLID);
+    r.display.setWireframe(false);
     if (entity) entity->draw(int32_t(core.elapsedMs), 0);
-    endFrameAndPresent(core.display);
+    r.display.endFrame();
 }

@@ -1,7 +1,7 @@
 // Draw services and the scene walk: sprites and their budget, screen triangles, meshes and blend
 // modes, the texture font, objects through viewports.
 
-#include "GraphicsFixture.h"
+#include "RenderFixture.h"
 
 #include <cmath>
 #include <cstdarg>
@@ -17,26 +17,23 @@ namespace {
 constexpr float kFovFactorOne = float(2.0 * (1.57 - 0.7853981633974483));
 
 // A renderer on its own device, the view square with projection factor 1 and the camera at the origin.
-class DrawTest : public GraphicsFixture {
+class DrawTest : public RenderFixture {
 protected:
     void SetUp() override { open(64); }
     void open(int side) {
         openAll(side, side, kDefaultTextureMemory);
-        renderer = std::make_unique<Renderer>();
-        attachRenderer(*renderer, device.get(), nullptr);
-        fixedStates(*device);
+        nearestSampling(*device);
         device->setRenderState(D3DRENDERSTATE_ZFUNC, D3DCMP_ALWAYS);
         setProjection(renderer->pipeline, kFovFactorOne, float(side), float(side), float(side) / 2, float(side) / 2);
         setCamera(renderer->pipeline, 0, 0, 0, 0, 0, 0);
         setObjectTransform(renderer->pipeline, 0, 0, 0, 0, 0, 0, nullptr, 1);
-        rendererBeginFrame(*renderer, 0);
+        ASSERT_EQ(displayDevice->beginFrame(), nullptr);
     }
     void reopen(int side) {
         TearDown();
         open(side);
     }
     int openIn(Renderer& r, const char* name) { return openTexture(r.textures, name); }
-    std::unique_ptr<Renderer> renderer;
 };
 
 std::string expand(const char* format, ...) {
@@ -94,7 +91,7 @@ TEST_F(DrawTest, TextureFontFallsBackToGlyph21AndMeasuresItsAdvance) {
     std::ofstream(workDir / "RESOURCE/SYSTEM/tsf.flt", std::ios::binary)
         .write(reinterpret_cast<const char*>(glyphs.data()), std::streamsize(glyphs.size()));
 
-    ASSERT_TRUE(loadTextureFont(*renderer, "tsf"));
+    ASSERT_TRUE(loadTextureFont(*displayDevice, "tsf"));
     EXPECT_EQ(renderer->textureFont.glyphHeight, 10);
     // A is glyph 0 (1 px), B glyph 1 (2 px); C and the unlisted Z fall back to glyph 21 (22 px).
     EXPECT_EQ(measureTextureFont(*renderer, "AB"), 3);
@@ -125,21 +122,22 @@ TEST_F(DrawTest, SpriteAnimationContinuesOnTheNextTexture) {
     drawSprite(*renderer, 0, 0, 10, 10, first, 1.0f, 4, 2, 9);
     EXPECT_EQ(pixelAt(32, 32), uint16_t(1 << 15 | 1 << 11 | 0 << 5 | 1));
     drawSprite(*renderer, 0, 0, -10, 10, first, 1.0f, 4, 2, 0); // behind the camera
-    EXPECT_EQ(renderer->pipeline.stats.trianglesSent, 2);
+    EXPECT_EQ(displayDevice->statistics.trianglesSent, 2);
 }
 
 TEST_F(DrawTest, SpriteBudgetLeavesOnlySmallSpritesOnceSpent) {
     reopen(256); // scale 128: a sprite of size s at distance 10 is 12.8 s pixels wide
     for (int i = 0; i < 48; ++i) drawSprite(*renderer, 0, 0, 10, 10, -1, 0.25f, 1, 1, 0); // 128 x 128 each
-    EXPECT_FLOAT_EQ(renderer->spriteArea, 786432.0f);
+    EXPECT_FLOAT_EQ(float(displayDevice->spriteArea), 786432.0f);
     const uint16_t dim = pixelAt(128, 128);
     drawSprite(*renderer, 0, 0, 10, 100.0f / 12.8f, -1, 1.0f, 1, 1, 0); // 100 x 100: skipped
     EXPECT_EQ(pixelAt(128, 128), dim);
     drawSprite(*renderer, 0, 0, 10, 60.0f / 12.8f, -1, 1.0f, 1, 1, 0); // 60 x 60: drawn
     EXPECT_EQ(pixelAt(128, 128), 0xFFFF);
-    EXPECT_NEAR(renderer->spriteArea, 786432.0f + 10000 + 3600, 1);
-    rendererBeginFrame(*renderer, 0);
-    EXPECT_EQ(renderer->spriteArea, 0);
+    EXPECT_NEAR(float(displayDevice->spriteArea), 786432.0f + 10000 + 3600, 1);
+    displayDevice->endFrame();
+    ASSERT_EQ(displayDevice->beginFrame(), nullptr);
+    EXPECT_EQ(displayDevice->spriteArea, 0);
 }
 
 TEST_F(DrawTest, ScreenTriangleIsCutAtTheDisplayWidth) {
@@ -147,7 +145,7 @@ TEST_F(DrawTest, ScreenTriangleIsCutAtTheDisplayWidth) {
                                {100, 32, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 0},
                                {10, 54, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 0}};
     drawScreenTriangle(*renderer, v, -1);
-    EXPECT_EQ(renderer->pipeline.stats.trianglesSent, 2); // the cut quad as a fan
+    EXPECT_EQ(displayDevice->statistics.trianglesSent, 2); // the cut quad as a fan
     EXPECT_EQ(pixelAt(63, 32), 0xFFFF);
     EXPECT_EQ(pixelAt(63, 12), 0);
     // Depth is turned round: 0.99999 - 0.5.
@@ -197,11 +195,11 @@ TEST_F(DrawTest, MeshBlendsWhileDrawnAndRestoresTheStates) {
     EXPECT_EQ(state(D3DRENDERSTATE_SRCBLEND), D3DBLEND_ZERO);
     EXPECT_EQ(state(D3DRENDERSTATE_DESTBLEND), D3DBLEND_SRCCOLOR);
     // Facing away with back-face removal: nothing more is sent.
-    const int sent = renderer->pipeline.stats.trianglesSent;
+    const int sent = displayDevice->statistics.trianglesSent;
     std::swap(triangles[0].vertex[1], triangles[0].vertex[2]);
     std::swap(triangles[1].vertex[1], triangles[1].vertex[2]);
     drawMesh(*renderer, mesh);
-    EXPECT_EQ(renderer->pipeline.stats.trianglesSent, sent);
+    EXPECT_EQ(displayDevice->statistics.trianglesSent, sent);
 }
 
 namespace {
@@ -289,7 +287,7 @@ TEST_F(DrawTest, SceneDrawsObjectsThroughEveryEnabledViewport) {
     EXPECT_EQ(pixelAt(32, 32 + 22), 0);
     EXPECT_EQ(objects[5]->drawnIn[0], 1); // once: the second viewport is disabled
     EXPECT_EQ(renderer->objectCount, 6);
-    EXPECT_EQ(renderer->pipeline.stats.modelsUnclipped, 1);
+    EXPECT_EQ(displayDevice->statistics.modelsUnclipped, 1);
     // The placed object's record was built from its placement.
     EXPECT_FLOAT_EQ(objects[0]->worldMatrix.m[3][2], 10);
     layer.objectCount = 0;

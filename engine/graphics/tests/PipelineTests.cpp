@@ -1,6 +1,6 @@
 // The vertex pipeline: projection, fog, culling, clipping with interpolated attributes, back faces.
 
-#include "GraphicsFixture.h"
+#include "RenderFixture.h"
 
 #include <cmath>
 
@@ -11,15 +11,15 @@ namespace {
 // A field of view whose projection factor f is 1 (tan(1.57 - fov / 2) = 1).
 constexpr float kFovFactorOne = float(2.0 * (1.57 - 0.7853981633974483));
 
-class PipelineTest : public GraphicsFixture {
+class PipelineTest : public RenderFixture {
 protected:
     void SetUp() override {
-        GraphicsFixture::SetUp();
-        fixedStates(*device);
+        RenderFixture::SetUp();
+        nearestSampling(*device);
         setProjection(*pipeline, kFovFactorOne, 64, 64, 32, 32);
         setCamera(*pipeline, 0, 0, 0, 0, 0, 0);
         setObjectTransform(*pipeline, 0, 0, 0, 0, 0, 0, nullptr, 1);
-        pipelineBeginFrame(*pipeline);
+        ASSERT_EQ(displayDevice->beginFrame(), nullptr);
     }
 };
 
@@ -27,7 +27,7 @@ protected:
 
 TEST_F(PipelineTest, FogTableFollowsDensityAndMaximum) {
     // Defaults (maximum 0): no fog anywhere.
-    for (int i : {0, 2560, 65535}) EXPECT_EQ(pipeline->fog.table[i], 255) << i;
+    for (int i : {0, 2560, 65535}) EXPECT_EQ(displayDevice->fog.table[i], 255) << i;
     setFog(*pipeline, 0x808080, 255, 0.1f);
     struct Case {
         int index;
@@ -35,11 +35,11 @@ TEST_F(PipelineTest, FogTableFollowsDensityAndMaximum) {
     };
     // 255 x D^(i + 1) with D = 2.71828^(-0.1 / 256), truncated.
     for (const Case& c : {Case{0, 254}, Case{2560, 93}, Case{65535, 0}})
-        EXPECT_EQ(pipeline->fog.table[c.index], c.expected) << c.index;
-    EXPECT_EQ(int(pipeline->fog.table[1000]), int(255.0 * std::pow(std::pow(2.71828, -0.1 / 256), 1001)));
+        EXPECT_EQ(displayDevice->fog.table[c.index], c.expected) << c.index;
+    EXPECT_EQ(int(displayDevice->fog.table[1000]), int(255.0 * std::pow(std::pow(2.71828, -0.1 / 256), 1001)));
     setFog(*pipeline, 0x808080, 100, 0.1f); // never below 255 - maximum
-    EXPECT_EQ(pipeline->fog.table[65535], 155);
-    EXPECT_EQ(pipeline->fog.table[0], 254);
+    EXPECT_EQ(displayDevice->fog.table[65535], 155);
+    EXPECT_EQ(displayDevice->fog.table[0], 254);
     uint32_t colour = 0;
     device->getRenderState(D3DRENDERSTATE_FOGCOLOR, &colour);
     EXPECT_EQ(colour, 0x808080u);
@@ -50,7 +50,7 @@ TEST_F(PipelineTest, FogTableFollowsDensityAndMaximum) {
     projectVertex(*pipeline, 0, 0, 10, 256, true, false, v);
     EXPECT_EQ(v.specular >> 24, 93u);
     projectVertex(*pipeline, 0, 0, 300, 256, true, false, v);
-    EXPECT_EQ(v.specular >> 24, uint32_t(pipeline->fog.table[65535]));
+    EXPECT_EQ(v.specular >> 24, uint32_t(displayDevice->fog.table[65535]));
 }
 
 TEST_F(PipelineTest, ProjectionPlacesViewPointsOnTheScreen) {
@@ -59,15 +59,16 @@ TEST_F(PipelineTest, ProjectionPlacesViewPointsOnTheScreen) {
     EXPECT_FLOAT_EQ(v.sx, 32);
     EXPECT_FLOAT_EQ(v.sy, 32);
     EXPECT_FLOAT_EQ(v.rhw, 0.1f);
-    EXPECT_FLOAT_EQ(v.sz, kInitialNearValue / 10);
+    EXPECT_FLOAT_EQ(v.sz, 0.02f / 10);
     // x = z / f is the right edge of a 64-pixel view: 32 pixels right of the centre; y up is screen up.
     projectVertex(*pipeline, 10, 5, 10, 256, true, false, v);
     EXPECT_NEAR(v.sx, 64, 1e-3);
     EXPECT_NEAR(v.sy, 16, 1e-3);
     // After a frame the device's near value takes over.
-    pipelineEndFrame(*pipeline);
+    ASSERT_EQ(displayDevice->beginFrame(), nullptr);
+    displayDevice->endFrame();
     projectVertex(*pipeline, 0, 0, 10, 256, true, false, v);
-    EXPECT_FLOAT_EQ(v.sz, kDefaultNearValue / 10);
+    EXPECT_FLOAT_EQ(v.sz, 0.05f / 10);
     // The camera turned by yaw 90 degrees looks along +x.
     setCamera(*pipeline, 0, 0, 0, 0, float(M_PI / 2), 0);
     setObjectTransform(*pipeline, 10, 0, 0, 0, 0, 0, nullptr, 1);
@@ -103,14 +104,14 @@ TEST_F(PipelineTest, ModelBehindTheCameraIsCulledAndCounted) {
     model.header.sphereRadius = 1.5f;
     model.header.sphereCentre = {0, 0, -10};
     drawModel(*pipeline, model.view(), 0, 0);
-    EXPECT_EQ(pipeline->stats.modelsCulled, 1);
-    EXPECT_EQ(pipeline->stats.trianglesSent, 0);
+    EXPECT_EQ(displayDevice->statistics.modelsCulled, 1);
+    EXPECT_EQ(displayDevice->statistics.trianglesSent, 0);
     // The same model in front is drawn whole, on the fast path.
     for (auto& v : model.vertices) v.z = 10;
     model.header.sphereCentre = {0, 0, 10};
     drawModel(*pipeline, model.view(), 0, 0);
-    EXPECT_EQ(pipeline->stats.modelsUnclipped, 1);
-    EXPECT_EQ(pipeline->stats.trianglesSent, 1);
+    EXPECT_EQ(displayDevice->statistics.modelsUnclipped, 1);
+    EXPECT_EQ(displayDevice->statistics.trianglesSent, 1);
     EXPECT_EQ(pixelAt(32, 32), 0xFFFF);
 }
 
@@ -148,7 +149,7 @@ TEST_F(PipelineTest, TriangleCrossingTheLeftEdgeIsCutWithInterpolatedAttributes)
     model.header.sphereRadius = 13;
     model.header.sphereCentre = {-5, 0, 10};
     drawModel(*pipeline, model.view(), 0, 0);
-    EXPECT_EQ(pipeline->stats.modelsClipped, 1);
+    EXPECT_EQ(displayDevice->statistics.modelsClipped, 1);
     // One pixel in from the cut, at the row of the original left corner: 1/48 of the way to the blue edge.
     const uint16_t p = pixelAt(1, 32);
     EXPECT_NEAR(red8(p), 150, 8);
@@ -168,11 +169,11 @@ TEST_F(PipelineTest, BackFacesAreDroppedUnlessTheModelIsTwoSided) {
     model.header.sphereRadius = 13;
     model.header.sphereCentre = {-5, 0, 10};
     drawModel(*pipeline, model.view(), 0, 0);
-    EXPECT_EQ(pipeline->stats.trianglesSent, 0);
+    EXPECT_EQ(displayDevice->statistics.trianglesSent, 0);
     EXPECT_EQ(pixelAt(32, 32), 0);
     model.header.flags = kModelTwoSided;
     drawModel(*pipeline, model.view(), 0, 0);
-    EXPECT_EQ(pipeline->stats.trianglesSent, 3); // the cut one as two, the inner one
+    EXPECT_EQ(displayDevice->statistics.trianglesSent, 3); // the cut one as two, the inner one
     EXPECT_EQ(pixelAt(32, 32), 0xFFFF);
     EXPECT_EQ(pixelAt(2, 32), 0xFFFF);
 }
@@ -190,7 +191,7 @@ TEST_F(PipelineTest, AnimationKeysTurnTheShortWayRound) {
     const float deg = float(M_PI / 180);
     model.keys = {ModelKey{0, 0, 10, 0, 0, 350 * deg, 0}, ModelKey{0, 0, 10, 0, 0, 10 * deg, 0}};
     drawModel(*pipeline, model.view(), 0.5f, 0);
-    EXPECT_EQ(pipeline->stats.modelsUnclipped, 1);
+    EXPECT_EQ(displayDevice->statistics.modelsUnclipped, 1);
     // Upright (roll 0) the triangle is wide near its base and narrow near its apex; turned half way
     // round it would be the other way up.
     EXPECT_EQ(pixelAt(30, 34), 0xFFFF);

@@ -1,7 +1,7 @@
 // The TF reader and the texture manager: names, uploads, idle release, eviction, low-memory mode,
 // raw textures and the missing-file question.
 
-#include "GraphicsFixture.h"
+#include "RenderFixture.h"
 
 #include <cstdio>
 #include <cstring>
@@ -25,7 +25,7 @@ std::vector<uint8_t> headerBytes(uint8_t format, uint8_t levels, uint8_t palette
 } // namespace
 
 // A reader that trusted the header would read past the end of short files or allocate without bound.
-TEST_F(GraphicsFixture, TfReaderRefusesFilesShorterThanTheirHeaderSays) {
+TEST_F(RenderFixture, TfReaderRefusesFilesShorterThanTheirHeaderSays) {
     struct Case {
         const char* what;
         std::vector<uint8_t> header;
@@ -57,7 +57,7 @@ TEST_F(GraphicsFixture, TfReaderRefusesFilesShorterThanTheirHeaderSays) {
     EXPECT_EQ(image.pixels.back(), 0x1234);
 }
 
-TEST_F(GraphicsFixture, NamesMapToOneHandlePerTfPath) {
+TEST_F(RenderFixture, NamesMapToOneHandlePerTfPath) {
     writePlainTexture("wall.tf", 16);
     const int a = openTexture(*textures, "wall.tga");
     EXPECT_EQ(openTexture(*textures, "wall.tf"), a);
@@ -69,7 +69,7 @@ TEST_F(GraphicsFixture, NamesMapToOneHandlePerTfPath) {
     EXPECT_EQ(textures->idleLimit, 819);
 }
 
-TEST_F(GraphicsFixture, MissingFileAsksToReloadAndNoGivesItUp) {
+TEST_F(RenderFixture, MissingFileAsksToReloadAndNoGivesItUp) {
     plat::setScriptedMessageBoxAnswer(plat::IDYES);
     const int kept = openTexture(*textures, "gone.tga");
     ASSERT_EQ(plat::recordedMessageBoxCount(), 1);
@@ -87,7 +87,7 @@ TEST_F(GraphicsFixture, MissingFileAsksToReloadAndNoGivesItUp) {
     EXPECT_EQ(device->boundTexture, 0);
 }
 
-TEST_F(GraphicsFixture, IdleTextureIsReleasedAndUploadedAgainAtItsNextUse) {
+TEST_F(RenderFixture, IdleTextureIsReleasedAndUploadedAgainAtItsNextUse) {
     writePlainTexture("a.tf", 32);
     const int a = openTexture(*textures, "a.tga");
     ASSERT_TRUE(use(a));
@@ -105,7 +105,7 @@ TEST_F(GraphicsFixture, IdleTextureIsReleasedAndUploadedAgainAtItsNextUse) {
     EXPECT_EQ(textures->uploadsCounting, 2);
 }
 
-TEST_F(GraphicsFixture, OutOfMemoryEvictsTheLeastRecentlyUsed) {
+TEST_F(RenderFixture, OutOfMemoryEvictsTheLeastRecentlyUsed) {
     TearDown();
     openAll(64, 64, 3 * 8192 - 1); // room for two 64 x 64 single-level textures
     for (const char* name : {"a.tf", "b.tf", "c.tf"}) writePlainTexture(name, 64);
@@ -122,7 +122,7 @@ TEST_F(GraphicsFixture, OutOfMemoryEvictsTheLeastRecentlyUsed) {
     EXPECT_EQ(textures->lowMemory, 0);
 }
 
-TEST_F(GraphicsFixture, LowMemoryModeUploadsOneLevelLess) {
+TEST_F(RenderFixture, LowMemoryModeUploadsOneLevelLess) {
     const uint32_t small = 64 * 64 * 2;
     const uint32_t fullChain = 2 * uint32_t(tfPixelCount(256, 256, 9));
     const uint32_t reducedChain = 2 * uint32_t(tfPixelCount(128, 128, 8));
@@ -152,7 +152,7 @@ TEST_F(GraphicsFixture, LowMemoryModeUploadsOneLevelLess) {
     EXPECT_EQ(textures->lowMemory, 0);
 }
 
-TEST_F(GraphicsFixture, AlphaFileIsUploadedWithOneLevel) {
+TEST_F(RenderFixture, AlphaFileIsUploadedWithOneLevel) {
     writeTexture("glass.tf", 16, 16, 4, 1, [](int, int) { return uint16_t(0x8000 | 0x1F); });
     const int glass = openTexture(*textures, "glass");
     EXPECT_EQ(textureHasAlpha(*textures, glass), 1);
@@ -174,7 +174,7 @@ TEST_F(GraphicsFixture, AlphaFileIsUploadedWithOneLevel) {
 
 // After attachRaw the texture is released at the end of its first resident frame and uploaded again
 // from memory; after that it stays, so later pixel changes need another attachRaw.
-TEST_F(GraphicsFixture, AttachRawReloadsFromMemoryOnce) {
+TEST_F(RenderFixture, AttachRawReloadsFromMemoryOnce) {
     writePlainTexture("skin.tf", 8, 1, 0x0001);
     writePlainTexture("paint.tf", 8, 1, 0x0002);
     const int skin = openTexture(*textures, "skin");
