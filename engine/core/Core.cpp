@@ -232,6 +232,7 @@ void Core::drawOverlay() {
         display.shutdown();
         return;
     }
+    drawOverlayPage(*this);
     display.endFrame();
 }
 
