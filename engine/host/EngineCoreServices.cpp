@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/core/Core.h"
+#include "engine/graphics/GraphicsWorldServices.h"
 #include "engine/host/EngineServices.h"
 #include "engine/host/Layers.h"
 
@@ -328,5 +329,7 @@ std::unique_ptr<sdk::ImageServices> makeImageServices(Core& core, Layer* layer) 
                                                  layer ? layer->viewportIdToPosition : nullptr, kMaxViewports);
 }
 
-std::unique_ptr<sdk::WorldServices> makeWorldServices(Core&, Layer*) { return std::make_unique<sdk::WorldServices>(); }
+std::unique_ptr<sdk::WorldServices> makeWorldServices(Core& core, Layer* layer) {
+    return std::make_unique<GraphicsWorldServices>(core, layer);
+}
 std::unique_ptr<sdk::AudioServices> makeAudioServices(Core&, Layer*) { return std::make_unique<sdk::AudioServices>(); }

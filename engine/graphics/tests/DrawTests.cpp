@@ -293,3 +293,68 @@ TEST_F(DrawTest, SceneDrawsObjectsThroughEveryEnabledViewport) {
     layer.objectCount = 0;
     destroyAllLayers(core);
 }
+
+// The layer's world services reach the renderer of the core's display: textures, screen triangles,
+// render states, transforms and drawing one object.
+TEST_F(DrawTest, WorldServicesForwardToTheRenderer) {
+    Core core;
+    core.display.enumerateAdapters();
+    ASSERT_EQ(core.display.create(0, 64, 64, 16, kModeWindowed, nullptr), nullptr);
+    ASSERT_EQ(core.display.beginFrame(), nullptr);
+    SquareModels models;
+    core.display.renderer->models = &models;
+    const int layerId = createLayer(core, nullptr);
+    Layer& layer = *layerById(core, layerId);
+    sdk::WorldServices& world = *layer.worldServices;
+
+    writePlainTexture("red.tf", 8, 1, 0xF800);
+    const int red = world.loadTexture("red.tga");
+    EXPECT_EQ(red, openTexture(core.display, "red.tf"));
+    auto entry = static_cast<const TextureEntry*>(world.getTextureRecord(red));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_STREQ(entry->path, "RESOURCE\\TEXTURES\\red.tf");
+    EXPECT_EQ(world.getTextureRecord(red + 1), nullptr);
+    auto description = static_cast<const TextureDescription*>(world.getTextureSurfaceInfo(red));
+    ASSERT_NE(description, nullptr);
+    EXPECT_EQ(description->width, 8u);
+    int32_t raw = -1;
+    EXPECT_EQ(world.loadImageTexture("red.tf", &raw), 1);
+    EXPECT_EQ(world.loadImageTexture("none.tf", &raw), 0);
+
+    EXPECT_STREQ(world.setRenderState(int32_t(D3DRENDERSTATE_TEXTUREMAG), int32_t(D3DFILTER_NEAREST)), "D3D_OK");
+    int32_t value = 0;
+    world.getRenderState(int32_t(D3DRENDERSTATE_ZFUNC), &value);
+    EXPECT_EQ(value, int32_t(D3DCMP_GREATEREQUAL));
+    world.setRenderState(int32_t(D3DRENDERSTATE_TEXTUREMIN), int32_t(D3DFILTER_NEAREST));
+
+    const sdk::ScreenVertex quad[3] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 0},
+                                       {64, 0, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 1, 0},
+                                       {0, 64, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 1}};
+    world.drawScreenTriangle(quad, red);
+    core.display.soft.flush();
+    const auto& bb = core.display.soft.backBuffer;
+    EXPECT_EQ(bb.storage[size_t(5) * size_t(bb.pitch / 2) + 5], 0xF800);
+
+    setProjection(core.display.renderer->pipeline, kFovFactorOne, 64, 64, 32, 32);
+    setCamera(core.display.renderer->pipeline, 0, 0, 0, 0, 0, 0);
+    const sdk::Vec3 position{1, 2, 10}, angles{0, 0, 0};
+    world.setObjectTransform(&position, &angles);
+    EXPECT_FLOAT_EQ(core.display.renderer->pipeline.transform.trans[1], 2);
+    world.setRenderValue(5);
+    EXPECT_EQ(core.display.renderer->pipeline.renderValue, 5);
+
+    TestObject object;
+    object.id = sdk::kFirstObjectId;
+    object.flags = sdk::kFlagPlaced;
+    object.geometryModel = 0;
+    object.setPlacement(0, 0, 10, 0, 0, 0);
+    layer.idMap[object.id] = 0;
+    layer.objects[layer.objectCount++] = &object;
+    world.drawObject(object.id);
+    EXPECT_EQ(core.display.statistics.modelsUnclipped, 1);
+    object.setPlacement(0, 3, 10, 0, 0, 0);
+    world.updateWorldMatrix(object.id);
+    EXPECT_FLOAT_EQ(object.worldMatrix.m[3][1], 3);
+    layer.objectCount = 0;
+    destroyAllLayers(core);
+}
