@@ -198,3 +198,27 @@ TEST_F(PipelineTest, AnimationKeysTurnTheShortWayRound) {
     EXPECT_EQ(pixelAt(30, 30), 0);
     EXPECT_NEAR(model.keys[0].az, 350 * deg, 1e-5); // already in [0, 2 pi)
 }
+
+// A texture with one-bit alpha drawn on a model: opaque texels show, transparent ones leave the
+// background (the alpha test passes alpha above 0, not alpha equal to 0).
+TEST_F(PipelineTest, AlphaTexturesShowTheirOpaqueTexels) {
+    // Left half opaque red, right half transparent.
+    writeTexture("leaf.tf", 8, 8, 1, 1, [](int, int i) { return uint16_t(i % 8 < 4 ? 0xFC00 : 0x001F); });
+    const int leaf = openTexture(*textures, "leaf");
+    TestModel model;
+    model.add(-5, -5, 10, 0xFFFFFFFF, 0, 1);
+    model.add(-5, 5, 10, 0xFFFFFFFF, 0, 0);
+    model.add(5, 5, 10, 0xFFFFFFFF, 1, 0);
+    model.add(5, -5, 10, 0xFFFFFFFF, 1, 1);
+    model.triangles = {0, 1, 2, 0, 2, 3};
+    model.header.texture = leaf;
+    model.header.sphereRadius = 8;
+    model.header.sphereCentre = {0, 0, 10};
+    model.header.flags = kModelTwoSided;
+    drawModel(*pipeline, model.view(), 0, 0);
+    uint32_t alphaTest = 0;
+    device->getRenderState(D3DRENDERSTATE_ALPHATESTENABLE, &alphaTest);
+    EXPECT_EQ(alphaTest, 1u);
+    EXPECT_EQ(pixelAt(24, 32), 0xF800); // opaque red texel
+    EXPECT_EQ(pixelAt(40, 32), 0);      // transparent: nothing drawn
+}
