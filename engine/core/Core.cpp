@@ -30,7 +30,7 @@ int parseIntValue(IdfFile& file, int item, const char* key) {
 
 } // namespace
 
-int32_t openFontTexture(void* display, const char* name) { return openTexture(*static_cast<Display*>(display), name); }
+int32_t openFontTexture(void* display, const char* name) { return openTexture(*static_cast<DisplayDevice*>(display), name); }
 
 Core::Core() {
     settings.musicOff = 1;
@@ -71,8 +71,8 @@ int Core::start(plat::Window* mainWindow) {
     if (!messageBuffer) return 0;
     readStartupDescription();
 
-    if (!openDisplay(display, window)) return 0;
-    soundOn = display.soundOn;
+    if (!display.readDisplaySettings(window)) return 0;
+    soundOn = static_cast<int>(display.settings.soundOn);
     if (soundOn && !startAudio(audio, window, settings)) soundOn = 0;
 
     worldDescription.open(plat::resolvePath(kWorldDescription).c_str());
@@ -86,12 +86,12 @@ int Core::start(plat::Window* mainWindow) {
     state = kStateRunning;
     if (!loadLogicModule()) {
         renderFlags = kRenderOverlay;
-        if (!beginFrame(display)) {
+        if (!display.beginFrame()) {
             char text[96];
             std::snprintf(text, sizeof text, "Missing requested core logic module: %s", logicModuleName);
             consolePrint(display, 0, 0, text);
             overlayMode = 2;
-            endFrameAndPresent(display);
+            display.endFrame();
         }
     }
 
@@ -131,21 +131,21 @@ void Core::loadCursor() {
 int Core::restart() {
     restartRequested = 0;
     destroyAllLayers(*this);
-    releaseDisplay(display);
+    display.shutdown();
     if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
     logicEntity = nullptr;
     unloadAll(modules);
 
-    enumerateDevices(display);
+    display.enumerateAdapters();
     plat::moveWindow(window, 0, 0, settings.width, settings.height);
     int modeFlags = (settings.antialias << 2) | settings.videoClass;
-    if (const char* error = setDisplayMode(display, settings.device, settings.width, settings.height,
-                                           settings.surfaceBpp, modeFlags, window)) {
-        releaseDisplay(display);
+    if (const char* error = display.create(static_cast<uint32_t>(settings.device), settings.width, settings.height,
+                                           settings.surfaceBpp, static_cast<uint32_t>(modeFlags), window)) {
+        display.shutdown();
         plat::messageBox(window, error, "DxInit", plat::MB_OK);
         return 0;
     }
-    resetFrameState(display);
+    display.resetFrameState();
     reloadFontTextures(moduleFonts, openFontTexture, &display);
     loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
     loadTextureFont(display, kTextureFont);
@@ -158,7 +158,7 @@ int Core::restart() {
 
     std::snprintf(logicModuleName, sizeof logicModuleName, "%.31s", settings.logicModule);
     if (!loadLogicModule()) renderFlags = kRenderOverlay;
-    resetFog(display);
+    display.setFog(0, 0, 0.0f);
     unloadModel(models, cursorObject.geometryModel);
     loadCursor();
     timeScale = 1.0f;
@@ -176,7 +176,7 @@ int Core::shutdown() {
     std::free(messageBuffer);
     messageBuffer = nullptr;
     messageBytes = 0;
-    releaseDisplay(display);
+    display.shutdown();
     if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
     logicEntity = nullptr;
     unloadAll(modules);
@@ -230,6 +230,9 @@ int Core::frame() {
     }
     audioFrame(audio, elapsedMs);
 
+    display.renderer->frameFigure = static_cast<int>(frameTimer.framesPerSecond);
+    if (renderFlags & kRenderScene) renderFrame(*display.renderer, *this, elapsedMs);
+    if (renderFlags & kRender2D) renderEntityOnly(*display.renderer, *this, logicEntity);
     if (renderFlags & kRenderOverlay) drawOverlay();
     dispatchInput();
     processMessages();
@@ -238,20 +241,21 @@ int Core::frame() {
 
 void Core::drawOverlay() {
     if (overlayMode == 0) return;
-    if (beginFrame(display)) {
-        releaseDisplay(display);
+    if (display.beginFrame()) {
+        display.shutdown();
         return;
     }
-    endFrameAndPresent(display);
+    drawOverlayPage(*this);
+    display.endFrame();
 }
 
 void Core::printOnConsole(const char* text) {
-    if (beginFrame(display)) {
-        releaseDisplay(display);
+    if (display.beginFrame()) {
+        display.shutdown();
         return;
     }
     consolePrint(display, 0, 0, text);
-    endFrameAndPresent(display);
+    display.endFrame();
 }
 
 int Core::routeCoreMessage(const uint8_t* message) {

@@ -11,6 +11,7 @@
 #include "engine/audio/audio.h"
 #include "engine/core/Diagnostics.h"
 #include "engine/core/FrameTimer.h"
+#include "engine/graphics/Renderer.h"
 #include "engine/graphics/graphics.h"
 #include "engine/host/host.h"
 #include "engine/world/ModuleFonts.h"
@@ -47,7 +48,7 @@ constexpr int kMouseFree = 1;
 constexpr int kMouseHeld = 2;
 constexpr int kMouseMoveRequest = 4; // with a point: move the pointer there; never stored
 
-// Opens a module font's texture on the display (context: the Display).
+// Opens a module font's texture on the display (context: the DisplayDevice).
 int32_t openFontTexture(void* display, const char* name);
 
 // The engine's own placed object for the 3D pointer; its sixth placement word is animated by the renderer.
@@ -92,7 +93,7 @@ struct Core {
     IdfFile worldDescription;
     ModuleTable modules;
     LayerTable layers;
-    Display display;
+    DisplayDevice display;
     ModelStore models;
     FontTable moduleFonts;
     Audio audio;

@@ -11,6 +11,9 @@ namespace {
 constexpr int kTgaHeaderSize = 18;
 constexpr int kTgaTrueColour = 2;
 
+// Left edge of the realize column of the top-sleepers page, in pixels.
+constexpr int kRealizeColumn = 320;
+
 // Index of the first of the four counter digits in "shot0000.tga".
 constexpr int kFirstDigit = 4;
 
@@ -62,6 +65,35 @@ void computeSleepers(Core& core) {
     nameRows(tables.realizeTable, tables.rowCount, core.modules);
 }
 
+void drawOverlayPage(Core& core) {
+    DisplayDevice& display = core.display;
+    const int h = bitmapFontLineHeight(display);
+    if (core.overlayMode == 1) {
+        const Renderer& r = *display.renderer;
+        printBitmapFont(display, 0, 0, "Layers : %d  Loaded modules : %d  Core : [%s]  Objects : %d  Viewports: %d",
+                        core.layers.count, core.modules.moduleCount, core.logicModuleName, r.objectCount,
+                        r.viewportCount);
+        printBitmapFont(display, 0, h, core.backgroundBusy ? "Background Thread : YES" : "Background Thread : NO");
+        int y = 2 * h;
+        for (int i = 0; i < core.modules.moduleCount; ++i) {
+            const ModuleEntry& module = core.modules.modules[i];
+            if (module.refCount == 0) continue;
+            printBitmapFont(display, 0, y, "%s : %d", module.name, module.refCount);
+            y += h;
+        }
+    } else if (core.overlayMode == 2) {
+        const SleeperTables& t = core.sleepers;
+        printBitmapFont(display, 0, 0, "Top %d Sleepers", kSleeperRows);
+        printBitmapFont(display, 0, h, "[execute]");
+        printBitmapFont(display, kRealizeColumn, h, "[realize]");
+        for (int i = 0; i < t.rowCount; ++i) {
+            const int y = (i + 2) * h;
+            printBitmapFont(display, 0, y, "%s : %d", t.executeTable[i].moduleName, t.executeTable[i].value);
+            printBitmapFont(display, kRealizeColumn, y, "%s : %d", t.realizeTable[i].moduleName, t.realizeTable[i].value);
+        }
+    }
+}
+
 void advanceScreenshotName(char* name) {
     for (int digit = kFirstDigit + 3; digit > kFirstDigit; --digit) {
         if (++name[digit] <= '9') return;
@@ -84,7 +116,7 @@ void takeScreenshot(Core& core) {
 
     const uint8_t* pixels = nullptr;
     int pitch = 0;
-    if (!lockBackBuffer(core.display, &pixels, &pitch)) {
+    if (!core.display.lockBackBuffer(&pixels, &pitch)) {
         std::fclose(file);
         return;
     }
@@ -100,7 +132,7 @@ void takeScreenshot(Core& core) {
         }
         std::fwrite(row, 1, static_cast<size_t>(width) * 2, file);
     }
-    unlockBackBuffer(core.display);
+    core.display.unlockBackBuffer();
     std::fclose(file);
     advanceScreenshotName(core.screenshotName);
 }

@@ -19,6 +19,9 @@ struct SleeperTables {
     int rowCount;
 };
 
+// Draws the overlay page the core has selected (1 statistics, 2 top sleepers) with the console font,
+// inside a display frame that the caller has begun.
+void drawOverlayPage(Core& core);
 // Fills both top-sleepers tables from the objects of the layers that are not hidden.
 void computeSleepers(Core& core);
 // Writes the back buffer to the next "shotNNNN.tga" (16-bit TGA, 5-5-5, rows bottom to top).

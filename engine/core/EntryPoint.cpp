@@ -92,9 +92,12 @@ bool parseEngineOptions(int argc, char** argv, EngineOptions* options) {
             options->headless = true;
         } else if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc && parseCount(argv[i + 1], &options->frameLimit)) {
             ++i;
+        } else if (std::strcmp(argv[i], "--shot-at") == 0 && i + 1 < argc &&
+                   parseCount(argv[i + 1], &options->shotAtFrame)) {
+            ++i;
         } else {
             std::fprintf(stderr, "engine: unknown or incomplete option '%s'\n"
-                                 "usage: engine [--headless] [--frames N]\n", argv[i]);
+                                 "usage: engine [--headless] [--frames N] [--shot-at N]\n", argv[i]);
             return false;
         }
     }
@@ -138,7 +141,9 @@ int runEngine(Core& core, const EngineOptions& options) {
                 continue;
             }
             ++framesRun;
-            if (core.frame() < 0) plat::sendMessage(window, WM_CLOSE, 0, 0);
+            const int result = core.frame();
+            if (framesRun == options.shotAtFrame) takeScreenshot(core);
+            if (result < 0) plat::sendMessage(window, WM_CLOSE, 0, 0);
         }
     }
     plat::clipCursor(window, false);

@@ -13,6 +13,7 @@ struct Window;
 struct EngineOptions {
     bool headless = false; // no visible window; every buffer is still kept
     int frameLimit = -1;   // close as if by F11 after this many frames; -1 runs until closed
+    int shotAtFrame = -1;  // write the next screenshot (as F8 does) at the end of this frame (1 = first)
 };
 
 // Parses the command line; false (with a message on standard error) on an unknown option.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/core/Core.h"
+#include "engine/graphics/GraphicsWorldServices.h"
 #include "engine/host/EngineServices.h"
 #include "engine/host/Layers.h"
 #include "platform/platform.h"
@@ -347,6 +348,12 @@ const int32_t* EngineCoreServices::collectSubtree(int32_t objectId, int32_t* cou
 
 int32_t EngineCoreServices::rootOf(int32_t objectId) { return layer_ ? ::rootOf(*layer_, objectId) : -1; }
 
-std::unique_ptr<sdk::ImageServices> makeImageServices(Core&, Layer*) { return std::make_unique<sdk::ImageServices>(); }
-std::unique_ptr<sdk::WorldServices> makeWorldServices(Core&, Layer*) { return std::make_unique<sdk::WorldServices>(); }
+std::unique_ptr<sdk::ImageServices> makeImageServices(Core& core, Layer* layer) {
+    return std::make_unique<EngineImageServices>(core.display, layer ? layer->viewports : nullptr,
+                                                 layer ? layer->viewportIdToPosition : nullptr, kMaxViewports);
+}
+
+std::unique_ptr<sdk::WorldServices> makeWorldServices(Core& core, Layer* layer) {
+    return std::make_unique<GraphicsWorldServices>(core, layer);
+}
 std::unique_ptr<sdk::AudioServices> makeAudioServices(Core&, Layer*) { return std::make_unique<sdk::AudioServices>(); }

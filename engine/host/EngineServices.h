@@ -110,8 +110,9 @@ private:
     Layer* layer_;
 };
 
-// The other three interfaces of a layer (or of the core, layer null). Until their subsystems provide
-// engine implementations they answer with the interface defaults.
+// The other three interfaces of a layer (or of the core, layer null). The image services draw on the
+// core's display device; world and audio answer with the interface defaults until their subsystems
+// provide engine implementations.
 std::unique_ptr<sdk::ImageServices> makeImageServices(Core& core, Layer* layer);
 std::unique_ptr<sdk::WorldServices> makeWorldServices(Core& core, Layer* layer);
 std::unique_ptr<sdk::AudioServices> makeAudioServices(Core& core, Layer* layer);

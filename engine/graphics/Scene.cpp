@@ -1,0 +1,186 @@
+// The frame's scene walk: layers, viewports, objects, the 3D cursor and the statistics line.
+
+#include <cstdio>
+
+#include "engine/core/Core.h"
+#include "engine/graphics/Renderer.h"
+#include "engine/host/Layer.h"
+#include "platform/platform.h"
+
+using namespace display;
+
+namespace {
+
+// The 3D cursor's view: a square of this many hundredths of the display width, seen at this field of view.
+constexpr int kCursorViewPercent = 5;
+constexpr float kCursorFieldOfView = 0.5f;
+constexpr float kCursorTurnPerMs = 0.001f;
+
+void applyViewport(Renderer& r, const sdk::ViewportRecord& v) {
+    const float width = float(v.screenRect.right - v.screenRect.left);
+    const float height = float(v.screenRect.bottom - v.screenRect.top);
+    setProjection(r.pipeline, v.fieldOfView, width, height, float(v.screenRect.left) + width / 2,
+                  float(v.screenRect.top) + height / 2);
+    setCamera(r.pipeline, v.eyePosition.x, v.eyePosition.y, v.eyePosition.z, v.eyeAngles.x, v.eyeAngles.y,
+              v.eyeAngles.z);
+}
+
+bool objectExists(const Layer& layer, int id) {
+    return layer.idMap && id >= 0 && id < kObjectArraySize && layer.idMap[id] >= 0;
+}
+
+void drawCursor(Renderer& r, Core& core, uint32_t elapsedMs) {
+    CursorObject& cursor = core.cursorObject;
+    if (cursor.geometryModel < 0 || core.mouseMode != kMouseFree || !r.models) return;
+    const int size = r.display.width * kCursorViewPercent / 100;
+    const float half = float(size) / 2;
+    setProjection(r.pipeline, kCursorFieldOfView, float(size), float(size), float(core.pointerPosition.x) + half,
+                  float(core.pointerPosition.y) + half);
+    setCamera(r.pipeline, 0, 0, 0, 0, 0, 0);
+    const float* c = cursor.placement;
+    setObjectTransform(r.pipeline, c[0], c[1], c[2], c[3], c[4], c[5], nullptr, 1);
+    r.device.setRenderState(D3DRENDERSTATE_ZENABLE, 0);
+    const int objects = r.models->objectCount(cursor.geometryModel);
+    const float time = r.models->keyPosition(cursor.geometryModel);
+    for (int i = 0; i < objects; ++i) {
+        ModelObjectView view;
+        if (r.models->object(cursor.geometryModel, i, &view)) drawModel(r.pipeline, view, time, 0);
+    }
+    r.device.setRenderState(D3DRENDERSTATE_ZENABLE, 1);
+    cursor.placement[5] += float(elapsedMs) * kCursorTurnPerMs;
+    for (int position = 0; position < core.layers.count; ++position) {
+        const Layer* layer = core.layers.layers[position];
+        if (!layer || layer->hidden) continue;
+        for (int v = 0; v < layer->viewportCount; ++v)
+            if (layer->viewports[v].enabled) applyViewport(r, layer->viewports[v]);
+    }
+}
+
+} // namespace
+
+void attachRenderer(Renderer& r, plat::Window* owner) {
+    initialiseTextures(r.textures, &r.device, owner);
+}
+
+void rendererBeginFrame(Renderer& r, uint32_t nowMs) {
+    pipelineBeginFrame(r.pipeline);
+    texturesBeginFrame(r.textures, nowMs);
+}
+
+void rendererEndFrame(Renderer& r) {
+    texturesEndFrame(r.textures);
+}
+
+void detachRenderer(Renderer& r) {
+    releaseAllTextures(r.textures);
+    freeAllRaw(r.textures);
+}
+
+int registerMesh(Renderer& r, const sdk::Mesh* mesh) {
+    if (!mesh) return -1;
+    for (int i = 0; i < kMaxMeshes; ++i)
+        if (!r.meshes[i]) {
+            r.meshes[i] = mesh;
+            return i;
+        }
+    return -1;
+}
+
+void unregisterMesh(Renderer& r, int handle) {
+    if (handle >= 0 && handle < kMaxMeshes) r.meshes[handle] = nullptr;
+}
+
+bool setTransformOfObject(Renderer& r, const Layer& layer, sdk::Entity& object) {
+    if (!(object.flags & sdk::kFlagPlaced)) return true;
+    auto& placed = static_cast<sdk::PlacedObject&>(object);
+    if (object.parentId > 0) {
+        if (object.parentId > sdk::kLastObjectId || !objectExists(layer, object.parentId)) return false;
+        setObjectTransform(r.pipeline, 0, 0, 0, 0, 0, 0, &placed.worldMatrix, 0);
+        return true;
+    }
+    const float* p = placed.placement;
+    setObjectTransform(r.pipeline, p[0], p[1], p[2], p[3], p[4], p[5], &placed.worldMatrix, 1);
+    return true;
+}
+
+void drawEntityModel(Renderer& r, sdk::Entity& object) {
+    if (object.flags & sdk::kFlagOwnMesh) {
+        const int handle = object.geometryModel;
+        if (handle >= 0 && handle < kMaxMeshes && r.meshes[handle]) drawMesh(r, *r.meshes[handle]);
+        return;
+    }
+    if (object.geometryModel < 0 || !r.models) return;
+    if (!r.models->prepareEntity(object, r.pipeline)) return;
+    const int objects = r.models->objectCount(object.geometryModel);
+    const float time = r.models->keyPosition(object.geometryModel);
+    const int flags = (object.flags & sdk::kFlagPartDrawOption) ? kDrawNoFog : 0;
+    for (int i = 0; i < objects; ++i) {
+        ModelObjectView view;
+        if (r.models->object(object.geometryModel, i, &view)) drawModel(r.pipeline, view, time, flags);
+    }
+}
+
+void drawObject(Renderer& r, Layer& layer, int objectId) {
+    if (!objectExists(layer, objectId)) return;
+    sdk::Entity* object = layer.objects[layer.idMap[objectId]];
+    if (object && setTransformOfObject(r, layer, *object)) drawEntityModel(r, *object);
+}
+
+void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
+    r.device.setRenderState(D3DRENDERSTATE_FILLMODE,
+                             plat::asyncKeyState(kWireframeKey) ? D3DFILL_WIREFRAME : D3DFILL_SOLID);
+    r.objectCount = 0;
+    r.viewportCount = 0;
+    for (int position = 0; position < core.layers.count; ++position) {
+        Layer* layer = core.layers.layers[position];
+        if (!layer || layer->hidden) continue;
+        r.objectCount += layer->objectCount;
+        r.viewportCount += layer->viewportCount;
+        for (int v = 0; v < layer->viewportCount; ++v) {
+            const sdk::ViewportRecord& viewport = layer->viewports[v];
+            if (!viewport.enabled) continue;
+            if (!(viewport.nearValue < 0)) r.display.nearValue = viewport.nearValue;
+            applyViewport(r, viewport);
+            for (int i = 0; i < layer->objectCount; ++i) {
+                sdk::Entity* object = layer->objects[i];
+                if (!object || !object->active || (object->flags & sdk::kFlagHidden)) continue;
+                const uint64_t start = plat::cycleCounter();
+                if (!setTransformOfObject(r, *layer, *object)) continue;
+                if (object->flags & sdk::kFlagCustomDraw)
+                    object->draw(int32_t(elapsedMs), v);
+                else
+                    drawEntityModel(r, *object);
+                object->realizeTime = int32_t(uint32_t(plat::cycleCounter() - start));
+            }
+        }
+    }
+    drawCursor(r, core, elapsedMs);
+    if (plat::asyncKeyState(kStatisticsKey)) {
+        const FrameStatistics& s = r.display.statistics;
+        printTextureFont(r, 0, 0, "F: %d P: %d Q: %d R: %d", r.frameFigure, s.trianglesSubmitted, r.objectCount,
+                         s.trianglesSent);
+    }
+    if (core.sceneEndCount > 0) {
+        --core.sceneEndCount;
+        r.display.endScene();
+    }
+}
+
+void renderFrame(Renderer& r, Core& core, uint32_t elapsedMs) {
+    if (r.display.beginFrame()) {
+        r.display.shutdown();
+        return;
+    }
+    renderScene(r, core, elapsedMs);
+    r.display.endFrame();
+}
+
+void renderEntityOnly(Renderer& r, Core& core, sdk::Entity* entity) {
+    if (r.display.beginFrame()) {
+        r.display.shutdown();
+        return;
+    }
+    r.display.setWireframe(false);
+    if (entity) entity->draw(int32_t(core.elapsedMs), 0);
+    r.display.endFrame();
+}

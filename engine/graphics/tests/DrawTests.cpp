@@ -1,0 +1,360 @@
+// Draw services and the scene walk: sprites and their budget, screen triangles, meshes and blend
+// modes, the texture font, objects through viewports.
+
+#include "RenderFixture.h"
+
+#include <cmath>
+#include <cstdarg>
+
+#include "engine/core/Core.h"
+#include "engine/graphics/Renderer.h"
+#include "engine/host/Layers.h"
+
+using namespace display;
+
+namespace {
+
+constexpr float kFovFactorOne = float(2.0 * (1.57 - 0.7853981633974483));
+
+// A renderer on its own device, the view square with projection factor 1 and the camera at the origin.
+class DrawTest : public RenderFixture {
+protected:
+    void SetUp() override { open(64); }
+    void open(int side) {
+        openAll(side, side, kDefaultTextureMemory);
+        nearestSampling(*device);
+        device->setRenderState(D3DRENDERSTATE_ZFUNC, D3DCMP_ALWAYS);
+        setProjection(renderer->pipeline, kFovFactorOne, float(side), float(side), float(side) / 2, float(side) / 2);
+        setCamera(renderer->pipeline, 0, 0, 0, 0, 0, 0);
+        setObjectTransform(renderer->pipeline, 0, 0, 0, 0, 0, 0, nullptr, 1);
+        ASSERT_EQ(displayDevice->beginFrame(), nullptr);
+    }
+    void reopen(int side) {
+        TearDown();
+        open(side);
+    }
+    int openIn(Renderer& r, const char* name) { return openTexture(r.textures, name); }
+};
+
+std::string expand(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    char out[512];
+    expandFontFormat(out, sizeof out, format, args);
+    va_end(args);
+    return out;
+}
+
+} // namespace
+
+TEST(FontFormat, ConversionsAndStrayPercentSigns) {
+    struct Case {
+        std::string got;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {expand("%d", -12), "-12"},
+        {expand("%h", 255), "ff"},
+        {expand("%b", 5), "101"},
+        {expand("%d|%s", 0, "abc"), "0|abc"},
+        {expand("%x%d", 7), "x7"},    // no conversion: the letter alone
+        {expand("50%"), "50"},        // a lone % at the end stops the text
+        {expand("%f", 1.5), "1.5"},
+        {expand("%f", 1234567.0), "1.23457e+06"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.got, c.expected);
+    const std::string longFormat(300, 'a');
+    EXPECT_EQ(expand(longFormat.c_str()).size(), size_t(kFontFormatLimit));
+}
+
+TEST_F(DrawTest, TextureFontFallsBackToGlyph21AndMeasuresItsAdvance) {
+    // Sheet: white texels everywhere. Glyph i is i + 1 texels wide (1 texel = 1 pixel at 256 sheet units).
+    writePlainTexture("tsf.tf", 256, 1, 0xFFFF);
+    std::filesystem::create_directories(workDir / "RESOURCE" / "SYSTEM");
+    std::vector<uint8_t> layout(256, 0);
+    layout[0] = 'A';
+    layout[1] = 'B';
+    layout[30] = 'C'; // beyond the glyph count: drawn as glyph 21
+    std::ofstream(workDir / "RESOURCE/SYSTEM/tsf.lay", std::ios::binary)
+        .write(reinterpret_cast<const char*>(layout.data()), 256);
+    std::vector<uint8_t> glyphs(4 + kTextureGlyphFileBytes, 0);
+    auto putU32 = [&](size_t at, uint32_t v) { std::memcpy(&glyphs[at], &v, 4); };
+    auto putF = [&](size_t at, float v) { std::memcpy(&glyphs[at], &v, 4); };
+    putU32(0, kTextureGlyphFileBytes);
+    putF(4 + 0, 0.0f);
+    putF(4 + 4, 10.0f / 256); // row 0: 10 pixels high
+    for (int i = 0; i < 256; ++i) {
+        putF(4 + 256 + 12 * size_t(i), 0);
+        putF(4 + 260 + 12 * size_t(i), float(i + 1) / 256);
+    }
+    putU32(4 + 3332, 25);
+    std::ofstream(workDir / "RESOURCE/SYSTEM/tsf.flt", std::ios::binary)
+        .write(reinterpret_cast<const char*>(glyphs.data()), std::streamsize(glyphs.size()));
+
+    ASSERT_TRUE(loadTextureFont(*displayDevice, "tsf"));
+    EXPECT_EQ(renderer->textureFont.glyphHeight, 10);
+    // A is glyph 0 (1 px), B glyph 1 (2 px); C and the unlisted Z fall back to glyph 21 (22 px).
+    EXPECT_EQ(measureTextureFont(*renderer, "AB"), 3);
+    EXPECT_EQ(measureTextureFont(*renderer, "C"), 22);
+    EXPECT_EQ(measureTextureFont(*renderer, "Z"), 22);
+    const int measured = measureTextureFont(*renderer, "B%dA", 7);
+    EXPECT_EQ(printTextureFont(*renderer, 4, 20, "B%dA", 7), measured);
+    // Additive white glyphs over black: the first glyph covers x 4..5, rows 20..29.
+    EXPECT_EQ(pixelAt(5, 25), 0xFFFF);
+    EXPECT_EQ(pixelAt(5, 31), 0);
+    uint32_t zfunc = 0, blend = 1;
+    device->getRenderState(D3DRENDERSTATE_ZFUNC, &zfunc);
+    device->getRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, &blend);
+    EXPECT_EQ(zfunc, D3DCMP_GREATEREQUAL);
+    EXPECT_EQ(blend, 0u);
+}
+
+// Frame 9 of a 4 x 2 animation is the second cell of the next texture.
+TEST_F(DrawTest, SpriteAnimationContinuesOnTheNextTexture) {
+    // Each texture is 4 x 2 cells of 8 x 8 texels; texel colour encodes (texture, column, row).
+    for (int t = 0; t < 2; ++t) {
+        const std::string name = "anim" + std::to_string(t) + ".tf";
+        writeTexture(name.c_str(), 32, 16, 1, 0,
+                     [t](int, int i) { return uint16_t((t << 15) | (((i % 32) / 8) << 11) | ((i / 32) / 8) << 5 | 1); });
+    }
+    const int first = openIn(*renderer, "anim0");
+    ASSERT_EQ(openIn(*renderer, "anim1"), first + 1);
+    drawSprite(*renderer, 0, 0, 10, 10, first, 1.0f, 4, 2, 9);
+    EXPECT_EQ(pixelAt(32, 32), uint16_t(1 << 15 | 1 << 11 | 0 << 5 | 1));
+    drawSprite(*renderer, 0, 0, -10, 10, first, 1.0f, 4, 2, 0); // behind the camera
+    EXPECT_EQ(displayDevice->statistics.trianglesSent, 2);
+}
+
+TEST_F(DrawTest, SpriteBudgetLeavesOnlySmallSpritesOnceSpent) {
+    reopen(256); // scale 128: a sprite of size s at distance 10 is 12.8 s pixels wide
+    for (int i = 0; i < 48; ++i) drawSprite(*renderer, 0, 0, 10, 10, -1, 0.25f, 1, 1, 0); // 128 x 128 each
+    EXPECT_FLOAT_EQ(float(displayDevice->spriteArea), 786432.0f);
+    const uint16_t dim = pixelAt(128, 128);
+    drawSprite(*renderer, 0, 0, 10, 100.0f / 12.8f, -1, 1.0f, 1, 1, 0); // 100 x 100: skipped
+    EXPECT_EQ(pixelAt(128, 128), dim);
+    drawSprite(*renderer, 0, 0, 10, 60.0f / 12.8f, -1, 1.0f, 1, 1, 0); // 60 x 60: drawn
+    EXPECT_EQ(pixelAt(128, 128), 0xFFFF);
+    EXPECT_NEAR(float(displayDevice->spriteArea), 786432.0f + 10000 + 3600, 1);
+    displayDevice->endFrame();
+    ASSERT_EQ(displayDevice->beginFrame(), nullptr);
+    EXPECT_EQ(displayDevice->spriteArea, 0);
+}
+
+TEST_F(DrawTest, ScreenTriangleIsCutAtTheDisplayWidth) {
+    const ScreenVertex v[3] = {{10, 10, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 0},
+                               {100, 32, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 0},
+                               {10, 54, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 0}};
+    drawScreenTriangle(*renderer, v, -1);
+    EXPECT_EQ(displayDevice->statistics.trianglesSent, 2); // the cut quad as a fan
+    EXPECT_EQ(pixelAt(63, 32), 0xFFFF);
+    EXPECT_EQ(pixelAt(63, 12), 0);
+    // Depth is turned round: 0.99999 - 0.5.
+    device->flush();
+    EXPECT_NEAR(device->zBuffer.storage[size_t(32) * size_t(device->zBuffer.pitch / 2) + 40] / 65535.0, 0.49999,
+                1.0 / 65535);
+}
+
+TEST_F(DrawTest, MeshBlendsWhileDrawnAndRestoresTheStates) {
+    device->clear(D3DCLEAR_TARGET, nullptr, 0, 0xFF0000FF, 0); // blue
+    sdk::MeshVertex vertices[4] = {};
+    const float corners[4][2] = {{-5, -5}, {5, -5}, {5, 5}, {-5, 5}};
+    for (int i = 0; i < 4; ++i) {
+        vertices[i].x = corners[i][0];
+        vertices[i].y = corners[i][1];
+        vertices[i].z = 10;
+        vertices[i].diffuse = 0x80FF0000; // half-transparent red
+    }
+    sdk::MeshTriangle triangles[2] = {{{0, 2, 1}, -1}, {{0, 3, 2}, -1}};
+    sdk::Mesh mesh{};
+    mesh.flags = sdk::kMeshRemoveBackFaces;
+    mesh.vertices = vertices;
+    mesh.triangles = triangles;
+    mesh.vertexCount = 4;
+    mesh.triangleCount = 2;
+    mesh.blendMode = 2; // ONE, INVSRCALPHA
+    mesh.depthFlags = 3;
+    drawMesh(*renderer, mesh);
+    const uint16_t p = pixelAt(32, 32);
+    EXPECT_NEAR(red8(p), 255, 8);
+    EXPECT_NEAR(blue8(p), 127, 8);
+    auto state = [&](uint32_t s) {
+        uint32_t value = 99;
+        device->getRenderState(s, &value);
+        return value;
+    };
+    EXPECT_EQ(state(D3DRENDERSTATE_ALPHABLENDENABLE), 0u);
+    EXPECT_EQ(state(D3DRENDERSTATE_ZWRITEENABLE), 1u);
+    EXPECT_EQ(state(D3DRENDERSTATE_ZENABLE), 1u);
+    EXPECT_EQ(state(D3DRENDERSTATE_DITHERENABLE), 1u);
+    EXPECT_EQ(state(D3DRENDERSTATE_FOGENABLE), 1u);
+    // Flag 16 keeps the blend mode set before the mesh, also after it.
+    setBlendMode(*renderer, 4);
+    mesh.flags |= sdk::kMeshKeepBlendMode;
+    drawMesh(*renderer, mesh);
+    EXPECT_EQ(state(D3DRENDERSTATE_ALPHABLENDENABLE), 1u);
+    EXPECT_EQ(state(D3DRENDERSTATE_SRCBLEND), D3DBLEND_ZERO);
+    EXPECT_EQ(state(D3DRENDERSTATE_DESTBLEND), D3DBLEND_SRCCOLOR);
+    // Facing away with back-face removal: nothing more is sent.
+    const int sent = displayDevice->statistics.trianglesSent;
+    std::swap(triangles[0].vertex[1], triangles[0].vertex[2]);
+    std::swap(triangles[1].vertex[1], triangles[1].vertex[2]);
+    drawMesh(*renderer, mesh);
+    EXPECT_EQ(displayDevice->statistics.trianglesSent, sent);
+}
+
+namespace {
+
+// Model store stand-in: model 0 is one white square facing the camera, 2 x 2 units around its origin.
+class SquareModels : public ModelSource {
+public:
+    SquareModels() {
+        model.add(-1, -1, 0, 0xFFFFFFFF);
+        model.add(-1, 1, 0, 0xFFFFFFFF);
+        model.add(1, 1, 0, 0xFFFFFFFF);
+        model.add(1, -1, 0, 0xFFFFFFFF);
+        model.triangles = {0, 1, 2, 0, 2, 3};
+        model.header.texture = -1;
+        model.header.sphereRadius = 1.5f;
+    }
+    int objectCount(int handle) override { return handle == 0 ? 1 : -1; }
+    bool object(int handle, int index, ModelObjectView* out) override {
+        if (handle != 0 || index != 0) return false;
+        *out = model.view();
+        return true;
+    }
+    float keyPosition(int) override { return 0; }
+    TestModel model;
+};
+
+struct TestObject : sdk::PlacedObject {
+    int32_t draw(int32_t, int32_t viewportIndex) override {
+        drawnIn[viewportIndex & 1]++;
+        return 1;
+    }
+    int drawnIn[2] = {};
+};
+
+} // namespace
+
+// Objects are drawn through every enabled viewport; one whose parent id is out of range or names no
+// object is skipped, as are inactive and hidden ones.
+TEST_F(DrawTest, SceneDrawsObjectsThroughEveryEnabledViewport) {
+    Core core;
+    SquareModels models;
+    renderer->models = &models;
+    const int layerId = createLayer(core, nullptr);
+    Layer& layer = *layerById(core, layerId);
+    sdk::ViewportRecord view{};
+    view.flags = sdk::kViewportRect | sdk::kViewportEye | sdk::kViewportFieldOfView | sdk::kViewportEnabled;
+    view.fieldOfView = kFovFactorOne;
+    view.screenRect = {0, 0, 64, 64};
+    view.enabled = 1;
+    ASSERT_GE(addViewport(layer, &view), 0);
+    view.enabled = 0;
+    ASSERT_GE(addViewport(layer, &view), 0);
+
+    struct Placement {
+        float x, y;
+        int parentId, flags, active;
+    };
+    // Screen x of world x at distance 10: 32 + 3.2 x.
+    const Placement placements[] = {
+        {0, 0, -1, sdk::kFlagPlaced, 1},                         // drawn
+        {-7, 0, 10240, sdk::kFlagPlaced, 1},                     // parent id beyond the last: skipped
+        {7, 0, 500, sdk::kFlagPlaced, 1},                        // parent names no object: skipped
+        {0, 7, -1, sdk::kFlagPlaced | sdk::kFlagHidden, 1},      // hidden
+        {0, -7, -1, sdk::kFlagPlaced, 0},                        // inactive
+        {0, 0, -1, sdk::kFlagPlaced | sdk::kFlagCustomDraw, 1},  // draws itself
+    };
+    std::vector<std::unique_ptr<TestObject>> objects;
+    for (const Placement& p : placements) {
+        auto object = std::make_unique<TestObject>();
+        object->id = sdk::kFirstObjectId + int(objects.size());
+        object->flags = p.flags;
+        object->parentId = p.parentId;
+        object->active = p.active;
+        object->geometryModel = 0;
+        object->setPlacement(p.x, p.y, 10, 0, 0, 0);
+        layer.idMap[object->id] = layer.objectCount;
+        layer.objects[layer.objectCount++] = object.get();
+        objects.push_back(std::move(object));
+    }
+    renderScene(*renderer, core, 16);
+    EXPECT_EQ(pixelAt(32, 32), 0xFFFF);
+    EXPECT_EQ(pixelAt(32 - 22, 32), 0);
+    EXPECT_EQ(pixelAt(32 + 22, 32), 0);
+    EXPECT_EQ(pixelAt(32, 32 - 22), 0);
+    EXPECT_EQ(pixelAt(32, 32 + 22), 0);
+    EXPECT_EQ(objects[5]->drawnIn[0], 1); // once: the second viewport is disabled
+    EXPECT_EQ(renderer->objectCount, 6);
+    EXPECT_EQ(displayDevice->statistics.modelsUnclipped, 1);
+    // The placed object's record was built from its placement.
+    EXPECT_FLOAT_EQ(objects[0]->worldMatrix.m[3][2], 10);
+    layer.objectCount = 0;
+    destroyAllLayers(core);
+}
+
+// The layer's world services reach the renderer of the core's display: textures, screen triangles,
+// render states, transforms and drawing one object.
+TEST_F(DrawTest, WorldServicesForwardToTheRenderer) {
+    Core core;
+    core.display.enumerateAdapters();
+    ASSERT_EQ(core.display.create(0, 64, 64, 16, kModeWindowed, nullptr), nullptr);
+    ASSERT_EQ(core.display.beginFrame(), nullptr);
+    SquareModels models;
+    core.display.renderer->models = &models;
+    const int layerId = createLayer(core, nullptr);
+    Layer& layer = *layerById(core, layerId);
+    sdk::WorldServices& world = *layer.worldServices;
+
+    writePlainTexture("red.tf", 8, 1, 0xF800);
+    const int red = world.loadTexture("red.tga");
+    EXPECT_EQ(red, openTexture(core.display, "red.tf"));
+    auto entry = static_cast<const TextureEntry*>(world.getTextureRecord(red));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_STREQ(entry->path, "RESOURCE\\TEXTURES\\red.tf");
+    EXPECT_EQ(world.getTextureRecord(red + 1), nullptr);
+    auto description = static_cast<const TextureDescription*>(world.getTextureSurfaceInfo(red));
+    ASSERT_NE(description, nullptr);
+    EXPECT_EQ(description->width, 8u);
+    int32_t raw = -1;
+    EXPECT_EQ(world.loadImageTexture("red.tf", &raw), 1);
+    EXPECT_EQ(world.loadImageTexture("none.tf", &raw), 0);
+
+    EXPECT_STREQ(world.setRenderState(int32_t(D3DRENDERSTATE_TEXTUREMAG), int32_t(D3DFILTER_NEAREST)), "D3D_OK");
+    int32_t value = 0;
+    world.getRenderState(int32_t(D3DRENDERSTATE_ZFUNC), &value);
+    EXPECT_EQ(value, int32_t(D3DCMP_GREATEREQUAL));
+    world.setRenderState(int32_t(D3DRENDERSTATE_TEXTUREMIN), int32_t(D3DFILTER_NEAREST));
+
+    const sdk::ScreenVertex quad[3] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 0},
+                                       {64, 0, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 1, 0},
+                                       {0, 64, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 1}};
+    world.drawScreenTriangle(quad, red);
+    core.display.soft.flush();
+    const auto& bb = core.display.soft.backBuffer;
+    EXPECT_EQ(bb.storage[size_t(5) * size_t(bb.pitch / 2) + 5], 0xF800);
+
+    setProjection(core.display.renderer->pipeline, kFovFactorOne, 64, 64, 32, 32);
+    setCamera(core.display.renderer->pipeline, 0, 0, 0, 0, 0, 0);
+    const sdk::Vec3 position{1, 2, 10}, angles{0, 0, 0};
+    world.setObjectTransform(&position, &angles);
+    EXPECT_FLOAT_EQ(core.display.renderer->pipeline.transform.trans[1], 2);
+    world.setRenderValue(5);
+    EXPECT_EQ(core.display.renderer->pipeline.renderValue, 5);
+
+    TestObject object;
+    object.id = sdk::kFirstObjectId;
+    object.flags = sdk::kFlagPlaced;
+    object.geometryModel = 0;
+    object.setPlacement(0, 0, 10, 0, 0, 0);
+    layer.idMap[object.id] = 0;
+    layer.objects[layer.objectCount++] = &object;
+    world.drawObject(object.id);
+    EXPECT_EQ(core.display.statistics.modelsUnclipped, 1);
+    object.setPlacement(0, 3, 10, 0, 0, 0);
+    world.updateWorldMatrix(object.id);
+    EXPECT_FLOAT_EQ(object.worldMatrix.m[3][1], 3);
+    layer.objectCount = 0;
+    destroyAllLayers(core);
+}
