@@ -1,6 +1,9 @@
 // Each slot forwards to the image table of the display device.
 #include "engine/graphics/EngineImageServices.h"
 
+#include <cstddef>
+#include <cstring>
+
 #include "engine/graphics/Images.h"
 
 namespace {
@@ -45,7 +48,11 @@ void EngineImageServices::blitImageToViewport(int32_t viewportId, int32_t image,
         return;
     const int position = viewportIdToPosition_[viewportId];
     if (position < 0) return;
-    const sdk::Rect& screen = viewports_[position].screenRect;
+    // The records are packed: the rectangle may lie at any address, so copy it out by bytes.
+    sdk::Rect screen;
+    std::memcpy(&screen, reinterpret_cast<const unsigned char*>(viewports_ + position) +
+                             offsetof(sdk::ViewportRecord, screenRect),
+                sizeof screen);
     display::Rect dest = toRect(*destinationRect);
     dest.left += screen.left;
     dest.right += screen.left;

@@ -44,7 +44,7 @@ protected:
     void writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
         std::FILE* file = std::fopen(name.c_str(), "wb");
         ASSERT_NE(file, nullptr);
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
         std::fclose(file);
     }
 
