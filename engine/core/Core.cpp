@@ -33,6 +33,7 @@ int parseIntValue(IdfFile& file, int item, const char* key) {
 int32_t openFontTexture(void* display, const char* name) { return openTexture(*static_cast<DisplayDevice*>(display), name); }
 
 Core::Core() {
+    display.renderer->models = &modelSource;
     settings.musicOff = 1;
     coreServices = std::make_unique<EngineCoreServices>(*this, nullptr);
     imageServices = makeImageServices(*this, nullptr);

@@ -12,6 +12,7 @@
 #include "engine/core/Diagnostics.h"
 #include "engine/core/FrameTimer.h"
 #include "engine/graphics/Renderer.h"
+#include "engine/graphics/ModelStoreSource.h"
 #include "engine/graphics/graphics.h"
 #include "engine/host/host.h"
 #include "engine/world/ModuleFonts.h"
@@ -95,6 +96,7 @@ struct Core {
     LayerTable layers;
     DisplayDevice display;
     ModelStore models;
+    ModelStoreSource modelSource{models}; // how the renderer reads the store
     FontTable moduleFonts;
     Audio audio;
 

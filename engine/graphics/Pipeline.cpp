@@ -129,8 +129,8 @@ void applyAnimation(Pipeline& p, const ModelObjectView& model, float time) {
     const float frac = single ? 0.0f : time - float(k);
     ModelKey& a = model.keys[k];
     ModelKey& b = model.keys[single ? 0 : k + 1];
-    float* angleA[3] = {&a.ax, &a.ay, &a.az};
-    float* angleB[3] = {&b.ax, &b.ay, &b.az};
+    float* angleA[3] = {&a.angles[0], &a.angles[1], &a.angles[2]};
+    float* angleB[3] = {&b.angles[0], &b.angles[1], &b.angles[2]};
     float angles[3];
     for (int i = 0; i < 3; ++i) {
         for (float* angle : {angleA[i], angleB[i]})
@@ -140,7 +140,8 @@ void applyAnimation(Pipeline& p, const ModelObjectView& model, float time) {
         if (d < -kHalfTurn) d += float(kTwoPi);
         angles[i] = *angleA[i] + frac * d;
     }
-    const float position[3] = {a.x + frac * (b.x - a.x), a.y + frac * (b.y - a.y), a.z + frac * (b.z - a.z)};
+    float position[3];
+    for (int i = 0; i < 3; ++i) position[i] = a.offset[i] + frac * (b.offset[i] - a.offset[i]);
     float keyRot[3][3];
     rotationFromAngles(angles[0], angles[1], angles[2], keyRot);
     // The key transform negates x after rotating and moving.

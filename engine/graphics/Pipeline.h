@@ -9,6 +9,8 @@
 #include <cstdint>
 
 #include <sdk/Records.h>
+
+#include "common/formats/ModelFile.h"
 #include <sdk/Types.h>
 
 #include "engine/graphics/DisplayDevice.h"
@@ -33,12 +35,8 @@ struct ObjectTransform {
     float trans[3] = {};
 };
 
-// An animation key of a model object: 28 bytes in the model's block.
-struct ModelKey {
-    float x, y, z;
-    float ax, ay, az;
-    uint32_t unused;
-};
+// An animation key of a model object, as the model's block holds it (28 bytes).
+using ModelKey = ModelFileKey;
 static_assert(sizeof(ModelKey) == 28);
 
 // One object of a model, as the model store holds it. The keys are written to: their angles are

@@ -90,7 +90,7 @@ size_t decodeObject(const uint8_t* data, const ModelFileView& view, const ModelF
     }
     cursor += alignUp(2 * indexCount, 4);
 
-    parts->keys = reinterpret_cast<const ModelFileKey*>(block + cursor);
+    parts->keys = reinterpret_cast<ModelFileKey*>(block + cursor);
     if (h.keyCount > 0) std::memcpy(block + cursor, data + source.keyOffset, sizeof(ModelFileKey) * size_t(h.keyCount));
     return at + decodedObjectSize(h);
 }
@@ -118,7 +118,7 @@ size_t appendMirroredCopy(const ModelObjectParts& source, std::byte* block, size
         new (block + cursor + 6 * size_t(t) + 4) uint16_t(from[1]);
     }
     cursor += alignUp(6 * size_t(head.triangleCount), 4);
-    parts->keys = reinterpret_cast<const ModelFileKey*>(block + cursor);
+    parts->keys = reinterpret_cast<ModelFileKey*>(block + cursor);
     if (head.keyCount > 0) std::memcpy(block + cursor, source.keys, sizeof(ModelFileKey) * size_t(head.keyCount));
     ModelFileObjectHeader sizes{};
     sizes.vertexCount = head.vertexCount;

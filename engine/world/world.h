@@ -31,7 +31,7 @@ struct ModelObjectParts {
     sdk::ModelObject* object;
     sdk::ModelVertex* vertices;
     uint16_t* triangles;
-    const ModelFileKey* keys;
+    ModelFileKey* keys; // the renderer reduces their angles in place when it animates
 };
 
 // A level-of-detail group inside a model's block.

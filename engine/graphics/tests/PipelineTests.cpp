@@ -196,7 +196,7 @@ TEST_F(PipelineTest, AnimationKeysTurnTheShortWayRound) {
     // round it would be the other way up.
     EXPECT_EQ(pixelAt(30, 34), 0xFFFF);
     EXPECT_EQ(pixelAt(30, 30), 0);
-    EXPECT_NEAR(model.keys[0].az, 350 * deg, 1e-5); // already in [0, 2 pi)
+    EXPECT_NEAR(model.keys[0].angles[2], 350 * deg, 1e-5); // already in [0, 2 pi)
 }
 
 // A texture with one-bit alpha drawn on a model: opaque texels show, transparent ones leave the
