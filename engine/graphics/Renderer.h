@@ -72,6 +72,8 @@ void rendererBeginFrame(Renderer& r, uint32_t nowMs);
 void rendererEndFrame(Renderer& r);
 void detachRenderer(Renderer& r);
 
+// Draws every object of the model's current group with the current object transform.
+void drawModelObjects(Renderer& r, int model, int flags);
 int registerMesh(Renderer& r, const sdk::Mesh* mesh);
 void unregisterMesh(Renderer& r, int handle);
 

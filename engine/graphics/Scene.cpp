@@ -40,12 +40,7 @@ void drawCursor(Renderer& r, Core& core, uint32_t elapsedMs) {
     const float* c = cursor.placement;
     setObjectTransform(r.pipeline, c[0], c[1], c[2], c[3], c[4], c[5], nullptr, 1);
     r.device.setRenderState(D3DRENDERSTATE_ZENABLE, 0);
-    const int objects = r.models->objectCount(cursor.geometryModel);
-    const float time = r.models->keyPosition(cursor.geometryModel);
-    for (int i = 0; i < objects; ++i) {
-        ModelObjectView view;
-        if (r.models->object(cursor.geometryModel, i, &view)) drawModel(r.pipeline, view, time, 0);
-    }
+    drawModelObjects(r, cursor.geometryModel, 0);
     r.device.setRenderState(D3DRENDERSTATE_ZENABLE, 1);
     cursor.placement[5] += float(elapsedMs) * kCursorTurnPerMs;
     for (int position = 0; position < core.layers.count; ++position) {
@@ -111,12 +106,16 @@ void drawEntityModel(Renderer& r, sdk::Entity& object) {
     }
     if (object.geometryModel < 0 || !r.models) return;
     if (!r.models->prepareEntity(object, r.pipeline)) return;
-    const int objects = r.models->objectCount(object.geometryModel);
-    const float time = r.models->keyPosition(object.geometryModel);
-    const int flags = (object.flags & sdk::kFlagPartDrawOption) ? kDrawNoFog : 0;
+    drawModelObjects(r, object.geometryModel, (object.flags & sdk::kFlagPartDrawOption) ? kDrawNoFog : 0);
+}
+
+void drawModelObjects(Renderer& r, int model, int flags) {
+    if (!r.models) return;
+    const int objects = r.models->objectCount(model);
+    const float time = r.models->keyPosition(model);
     for (int i = 0; i < objects; ++i) {
         ModelObjectView view;
-        if (r.models->object(object.geometryModel, i, &view)) drawModel(r.pipeline, view, time, flags);
+        if (r.models->object(model, i, &view)) drawModel(r.pipeline, view, time, flags);
     }
 }
 

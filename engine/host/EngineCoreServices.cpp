@@ -4,8 +4,8 @@
 #include <string>
 
 #include "engine/core/Core.h"
-#include "engine/graphics/GraphicsWorldServices.h"
 #include "engine/host/EngineServices.h"
+#include "engine/host/EngineWorldServices.h"
 #include "engine/host/Layers.h"
 #include "platform/platform.h"
 
@@ -354,6 +354,6 @@ std::unique_ptr<sdk::ImageServices> makeImageServices(Core& core, Layer* layer) 
 }
 
 std::unique_ptr<sdk::WorldServices> makeWorldServices(Core& core, Layer* layer) {
-    return std::make_unique<GraphicsWorldServices>(core, layer);
+    return std::make_unique<EngineWorldServices>(core, layer);
 }
 std::unique_ptr<sdk::AudioServices> makeAudioServices(Core&, Layer*) { return std::make_unique<sdk::AudioServices>(); }
