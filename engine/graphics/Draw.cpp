@@ -271,6 +271,17 @@ int printTextureFontV(Renderer& r, int x, int y, bool draw, const char* format, 
 
 } // namespace
 
+void drawGlyphQuad(Renderer& r, const GlyphQuad& q) {
+    constexpr uint32_t kWhite = 0xFFFFFFFF, kNoFog = 0xFF000000;
+    const ScreenVertex a{q.left, q.top, kScreenDepthBase, 0.5f, kWhite, kNoFog, q.u0, q.v0};
+    const ScreenVertex b{q.right, q.top, kScreenDepthBase, 0.5f, kWhite, kNoFog, q.u1, q.v0};
+    const ScreenVertex c{q.right, q.bottom, kScreenDepthBase, 0.5f, kWhite, kNoFog, q.u1, q.v1};
+    const ScreenVertex d{q.left, q.bottom, kScreenDepthBase, 0.5f, kWhite, kNoFog, q.u0, q.v1};
+    const ScreenVertex first[3] = {a, b, c}, second[3] = {a, c, d};
+    drawScreenTriangle(r, first, q.texture);
+    drawScreenTriangle(r, second, q.texture);
+}
+
 int printTextureFont(Renderer& r, int x, int y, const char* format, ...) {
     va_list args;
     va_start(args, format);

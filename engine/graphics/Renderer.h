@@ -15,6 +15,7 @@
 #include "engine/graphics/Fonts.h"
 #include "engine/graphics/Pipeline.h"
 #include "engine/graphics/Textures.h"
+#include "engine/world/ModuleFonts.h"
 
 struct Core;
 struct Layer;
@@ -103,5 +104,7 @@ void setDepthFlags(Renderer& r, int flags);
 // The texture font (loaded by loadTextureFont of TexturesAndFonts.h). Prints at pixel (x, y), the top
 // left corner of the first glyph; returns the pen's advance.
 int printTextureFont(Renderer& r, int x, int y, const char* format, ...);
+// Draws a module font's glyph (already cut at the clip rectangle) as two textured screen triangles.
+void drawGlyphQuad(Renderer& r, const GlyphQuad& quad);
 // The advance printTextureFont would make.
 int measureTextureFont(Renderer& r, const char* format, ...);

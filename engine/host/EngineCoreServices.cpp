@@ -68,7 +68,46 @@ int32_t EngineCoreServices::namesOfHandle(int32_t entityHandle, const char** mod
     return ::namesOfHandle(core_.modules, entityHandle, moduleName, className);
 }
 
+// The texture font's conversions are not offered to modules: their text is printed as it stands.
+void EngineCoreServices::printTexture(int32_t x, int32_t y, const char* text) {
+    if (text) printTextureFont(*core_.display.renderer, x, y, "%s", text);
+}
+
+int32_t* EngineCoreServices::getTextureFontHeight() { return &core_.display.renderer->textureFont.glyphHeight; }
+
+int32_t EngineCoreServices::measureTexture(const char* text) {
+    return text ? measureTextureFont(*core_.display.renderer, "%s", text) : 0;
+}
+
 sdk::FontRecord* EngineCoreServices::getFont(int32_t fontIndex) { return ::getFont(core_.moduleFonts, fontIndex); }
+
+int32_t EngineCoreServices::fontDrawChar(int32_t fontIndex, const sdk::FontCharPosition* position, int32_t character) {
+    if (!position) return 0;
+    GlyphQuad quad;
+    int advance = fontGlyphQuad(core_.moduleFonts, fontIndex, *position, character, &quad);
+    if (advance > 0) drawGlyphQuad(*core_.display.renderer, quad);
+    return advance;
+}
+
+void EngineCoreServices::fontDrawText(int32_t fontIndex, const sdk::FontRect* rectangle, const char* text,
+                                      int32_t flags) {
+    if (!rectangle || !text || !::getFont(core_.moduleFonts, fontIndex)) return;
+    setFontTextScales(core_.moduleFonts, fontIndex, *rectangle, text, flags);
+    // Glyphs are drawn over everything, with nearest filtering; the three states are put back after.
+    constexpr uint32_t kStates[3] = {display::D3DRENDERSTATE_ZFUNC, display::D3DRENDERSTATE_TEXTUREMIN,
+                                     display::D3DRENDERSTATE_TEXTUREMAG};
+    constexpr uint32_t kTextValues[3] = {display::D3DCMP_ALWAYS, display::D3DFILTER_NEAREST, display::D3DFILTER_NEAREST};
+    uint32_t saved[3];
+    bool read[3];
+    for (int i = 0; i < 3; ++i) {
+        read[i] = core_.display.getRenderState(kStates[i], &saved[i]) == D3D_OK;
+        core_.display.setRenderState(kStates[i], kTextValues[i]);
+    }
+    sdk::FontCharPosition pen{rectangle->left, 0, 0, rectangle->lower};
+    for (const char* c = text; *c; ++c) pen.x += static_cast<float>(fontDrawChar(fontIndex, &pen, static_cast<uint8_t>(*c)));
+    for (int i = 0; i < 3; ++i)
+        if (read[i]) core_.display.setRenderState(kStates[i], saved[i]);
+}
 
 int32_t EngineCoreServices::loadFont(const char* textureName, const char* layoutName) {
     if (!layoutName) return -1;

@@ -25,12 +25,17 @@ public:
     void releaseObjectResources(sdk::Entity* object) override;
     void haltWithMessage(const char* text) override;
     int32_t namesOfHandle(int32_t entityHandle, const char** moduleName, const char** className) override;
+    void printTexture(int32_t x, int32_t y, const char* text) override;
     sdk::FontRecord* getFont(int32_t fontIndex) override;
+    int32_t* getTextureFontHeight() override;
+    int32_t measureTexture(const char* text) override;
     int32_t loadFont(const char* textureName, const char* layoutName) override;
     void releaseFont(int32_t fontIndex) override;
     int32_t fontTextWidth(int32_t fontIndex, const char* text) override;
     int32_t fontWordWidth(int32_t fontIndex, const char* text) override;
     int32_t fontQuery(int32_t fontIndex, const int32_t** breaks, const char* text) override;
+    int32_t fontDrawChar(int32_t fontIndex, const sdk::FontCharPosition* position, int32_t character) override;
+    void fontDrawText(int32_t fontIndex, const sdk::FontRect* rectangle, const char* text, int32_t flags) override;
     void setFontClipRect(float left, float right, float upper, float lower) override;
     void* getWindow() override;
     int32_t loadModule(const char* moduleName) override;
