@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/formats/tests/IdfTestItems.h"
 #include "common/formats/tests/ModelFileWriter.h"
 #include "engine/core/EntryPoint.h"
 #include "engine/core/tests/CoreFixture.h"
@@ -162,28 +163,9 @@ TEST_F(StartTest, AMissingLogicModuleShowsItsScreen) {
     EXPECT_EQ(core->settings.musicOff, 1);
 }
 
-void writeIdf(const char* path, const std::vector<std::vector<std::pair<std::string, std::string>>>& items) {
-    std::ofstream out(path, std::ios::binary);
-    auto put32 = [&](uint32_t value) { out.write(reinterpret_cast<const char*>(&value), 4); };
-    put32(394393);
-    put32(static_cast<uint32_t>(items.size()));
-    put32(32);
-    for (const auto& item : items) {
-        put32(static_cast<uint32_t>(item.size()));
-        for (size_t r = 0; r < item.size(); ++r) {
-            char record[132] = {};
-            uint32_t code = r == 0 ? IdfFile::itemCode(item[r].second.c_str()) : 0;
-            std::memcpy(record, &code, 4);
-            std::strncpy(record + 4, item[r].first.c_str(), 63);
-            std::strncpy(record + 68, item[r].second.c_str(), 63);
-            out.write(record, sizeof record);
-        }
-    }
-}
-
 TEST_F(StartTest, TheStartupDescriptionFillsTheSettingsRecord) {
     std::filesystem::create_directories("RESOURCE");
-    writeIdf("RESOURCE/startup.idf",
+    idftest::writeItems("RESOURCE/startup.idf",
              {{{"name", "video"}, {"class", "1"}, {"width", "640"}, {"height", "480"}, {"surface_bpp", "16"},
                {"device", "0"}, {"antialias", "2"}},
               {{"name", "sound"}, {"class", "3"}},
@@ -209,7 +191,7 @@ TEST_F(StartTest, F3RereadsTheStartupDescriptionAndRestarts) {
     EXPECT_EQ(core->keyHandler(WM_KEYDOWN, VK_F3, 0), 1); // no start-up description: nothing happens
     EXPECT_EQ(core->timeScale, 3.0f);
     std::filesystem::create_directories("RESOURCE");
-    writeIdf("RESOURCE/startup.idf", {{{"name", "video"}, {"class", "0"}, {"width", "640"}, {"height", "400"}},
+    idftest::writeItems("RESOURCE/startup.idf", {{{"name", "video"}, {"class", "0"}, {"width", "640"}, {"height", "400"}},
                                       {{"name", "logic"}, {"class", "other_logic"}}});
     core->keyHandler(WM_KEYDOWN, VK_F3, 0);
     EXPECT_EQ(core->timeScale, 1.0f);

@@ -1,0 +1,89 @@
+// The real program draws what a module asks for: a model from the world description, a mesh of an
+// object's own, and a screen triangle; --shot-at captures the frame and the module reports a ray cast.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "common/formats/tests/IdfTestItems.h"
+#include "common/formats/tests/ModelFileWriter.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// A two-sided 4 x 4 square facing the camera, centred on the model's origin.
+std::vector<uint8_t> squareModel() {
+    qfftest::Model model;
+    model.halfExtent[0] = model.halfExtent[1] = model.halfExtent[2] = 4.0f;
+    model.radius = 3.0f;
+    qfftest::Object square =
+        qfftest::objectFromPositions({{-2, -2, 0}, {2, -2, 0}, {2, 2, 0}, {-2, 2, 0}}, {{0, 1, 2}, {0, 2, 3}}, 4.0f);
+    square.flags = 1; // double-sided
+    model.groups.push_back({{square}});
+    qfftest::addNodeListTree(&model);
+    return qfftest::writeModel(model);
+}
+
+struct Rgb {
+    int r, g, b;
+};
+
+TEST(RenderProbe, TheEngineDrawsAModulesSceneAndAnswersItsRay) {
+    const fs::path dir = fs::temp_directory_path() / ("render_probe_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "MODULES");
+    fs::copy_file(RENDER_PROBE_PATH, dir / "MODULES" / "render_probe.so");
+    // Mode 1: no colour clear, so the 2D pass draws over the scene of the same frame.
+    std::ofstream(dir / "engine.ini") << "WINDOW_WIDTH 800\nWINDOW_HEIGHT 600\nWINDOW_MODE 1\n";
+    fs::create_directories(dir / "RESOURCE" / "WORLDS");
+    ASSERT_TRUE(idftest::writeItems(dir / "RESOURCE" / "startup.idf", {{{"name", "logic"}, {"class", "render_probe"}}}));
+    ASSERT_TRUE(idftest::writeItems(dir / "RESOURCE" / "WORLDS" / "abc.idf",
+                                    {{{"name", "box"}, {"class", "render_probe"}, {"geometry", "square.qlf"}}}));
+    writeBytes(dir / "RESOURCE" / "MODELS" / "square.qff", squareModel());
+
+    const std::string command = "cd '" + dir.string() + "' && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy '" +
+                                ENGINE_PATH + "' --headless --frames 4 --shot-at 3 > engine.log 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+
+    std::ifstream report(dir / "render_report.txt");
+    int box = -2, hit = -3;
+    float fraction = 0;
+    std::string word1, word2, word3;
+    ASSERT_TRUE(report >> word1 >> box >> word2 >> hit >> word3 >> fraction);
+    EXPECT_GE(box, 10);
+    EXPECT_EQ(hit, box);
+    EXPECT_NEAR(fraction, 0.1f, 1e-4); // the square lies at z 10 of a ray 100 long
+
+    std::ifstream in(dir / "shot0000.tga", std::ios::binary);
+    ASSERT_TRUE(in);
+    std::vector<uint8_t> tga((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(tga.size(), size_t(18 + 800 * 600 * 2));
+    auto pixel = [&](int x, int y) { // 5-5-5, rows stored bottom to top
+        const size_t at = 18 + (size_t(599 - y) * 800 + size_t(x)) * 2;
+        const int value = tga[at] | tga[at + 1] << 8;
+        return Rgb{value >> 10 & 31, value >> 5 & 31, value & 31};
+    };
+    const Rgb triangle = pixel(40, 40), mesh = pixel(628, 300), square = pixel(400, 300), empty = pixel(400, 560);
+    EXPECT_TRUE(triangle.r == 31 && triangle.g == 0 && triangle.b == 0) << triangle.r << " " << triangle.g;
+    EXPECT_TRUE(mesh.r == 0 && mesh.g == 31 && mesh.b == 0) << mesh.r << " " << mesh.g << " " << mesh.b;
+    EXPECT_TRUE(square.r == 31 && square.g == 31 && square.b == 31); // the model's vertices are white
+    // The 4-unit square at distance 10 spans 0.4 x tan(0.96) x 400 = 228 pixels around the centre.
+    const Rgb above = pixel(400, 300 - 124), inside = pixel(400, 300 - 104);
+    EXPECT_EQ(above.r + above.g + above.b, 0);
+    EXPECT_EQ(inside.r, 31);
+    EXPECT_TRUE(empty.r == 0 && empty.g == 0 && empty.b == 0);
+    if (!::testing::Test::HasFailure()) fs::remove_all(dir);
+}
+
+} // namespace
