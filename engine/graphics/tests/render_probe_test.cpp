@@ -10,7 +10,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/formats/TfTexture.h"
 #include "common/formats/tests/IdfTestItems.h"
+
+#include <sdk/Records.h>
 #include "common/formats/tests/ModelFileWriter.h"
 
 namespace {
@@ -35,6 +38,25 @@ std::vector<uint8_t> squareModel() {
     return qfftest::writeModel(model);
 }
 
+// A module font: a yellow 256 x 256 sheet whose glyph 1, the letter A, is its top-left 16 x 16 pixels.
+void writeFont(const fs::path& textures) {
+    fs::create_directories(textures);
+    TfHeader header{};
+    header.magic = kTfMagic;
+    header.format = kTfFormatRgb565;
+    header.levels = 1;
+    header.width = header.height = 256;
+    std::vector<uint16_t> pixels(256 * 256, 0xFFE0);
+    ASSERT_EQ(writeTfFile((textures / "glyphs.tf").c_str(), header, pixels.data(), pixels.size()), nullptr);
+    sdk::FontLayout layout{};
+    layout.glyphCount = 2;
+    layout.glyphs[1] = {0, 16.0f / 256, 16.0f / 256, 0};
+    layout.glyphOfCharacter[static_cast<uint8_t>('A')] = 1;
+    std::vector<uint8_t> bytes(sizeof layout);
+    std::memcpy(bytes.data(), &layout, sizeof layout);
+    writeBytes(textures / "glyphs.lay", bytes);
+}
+
 struct Rgb {
     int r, g, b;
 };
@@ -51,6 +73,7 @@ TEST(RenderProbe, TheEngineDrawsAModulesSceneAndAnswersItsRay) {
     ASSERT_TRUE(idftest::writeItems(dir / "RESOURCE" / "WORLDS" / "abc.idf",
                                     {{{"name", "box"}, {"class", "render_probe"}, {"geometry", "square.qlf"}}}));
     writeBytes(dir / "RESOURCE" / "MODELS" / "square.qff", squareModel());
+    writeFont(dir / "RESOURCE" / "TEXTURES");
 
     const std::string command = "cd '" + dir.string() + "' && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy '" +
                                 ENGINE_PATH + "' --headless --frames 4 --shot-at 3 > engine.log 2>&1";
@@ -59,8 +82,10 @@ TEST(RenderProbe, TheEngineDrawsAModulesSceneAndAnswersItsRay) {
     std::ifstream report(dir / "render_report.txt");
     int box = -2, hit = -3;
     float fraction = 0;
-    std::string word1, word2, word3;
-    ASSERT_TRUE(report >> word1 >> box >> word2 >> hit >> word3 >> fraction);
+    int font = -1;
+    std::string word1, word2, word3, word4;
+    ASSERT_TRUE(report >> word1 >> box >> word2 >> hit >> word3 >> fraction >> word4 >> font);
+    EXPECT_EQ(font, 0);
     EXPECT_GE(box, 10);
     EXPECT_EQ(hit, box);
     EXPECT_NEAR(fraction, 0.1f, 1e-4); // the square lies at z 10 of a ray 100 long
@@ -82,6 +107,12 @@ TEST(RenderProbe, TheEngineDrawsAModulesSceneAndAnswersItsRay) {
     const Rgb above = pixel(400, 300 - 124), inside = pixel(400, 300 - 104);
     EXPECT_EQ(above.r + above.g + above.b, 0);
     EXPECT_EQ(inside.r, 31);
+    // Module-font text: yellow glyphs from x 600, the third cut at the clip rectangle's right edge 640.
+    const Rgb first = pixel(605, 505), third = pixel(636, 505), cut = pixel(644, 505), below = pixel(605, 520);
+    EXPECT_TRUE(first.r == 31 && first.g == 31 && first.b == 0) << first.r << " " << first.g << " " << first.b;
+    EXPECT_TRUE(third.r == 31 && third.g == 31 && third.b == 0);
+    EXPECT_EQ(cut.r + cut.g + cut.b, 0);
+    EXPECT_EQ(below.r + below.g + below.b, 0);
     EXPECT_TRUE(empty.r == 0 && empty.g == 0 && empty.b == 0);
     if (!::testing::Test::HasFailure()) fs::remove_all(dir);
 }

@@ -1,6 +1,6 @@
 // A logic module that draws through the services the way a game would: a layer with a viewport, a
 // placed object with a model from the world description, an object drawing its own mesh, and a
-// screen triangle in the 2D pass. It casts a ray at the model and writes what it found to
+// screen triangle and a clipped line of module-font text in the 2D pass. It casts a ray at the model and writes what it found to
 // render_report.txt, so the test can check both the picture and the query.
 #include <cstdio>
 #include <cstring>
@@ -61,6 +61,7 @@ public:
         box = layerServices->createFromItem("box", 1, nullptr);
         layerServices->createObject("meshobject", "render_probe", nullptr, -1, 2, nullptr);
         world = sdk::getWorldServices(layerServices, layer);
+        font = services->loadFont("glyphs.tf", "glyphs.lay");
         return 1;
     }
     int32_t update(int32_t) override {
@@ -70,7 +71,7 @@ public:
         sdk::Vec3 normal{};
         float fraction = world->castRay(&start, &end, &hit, &object, &triangle, &normal, 3, nullptr);
         if (std::FILE* report = std::fopen("render_report.txt", "w")) {
-            std::fprintf(report, "box %d hit %d fraction %.4f\n", box, hit, fraction);
+            std::fprintf(report, "box %d hit %d fraction %.4f font %d\n", box, hit, fraction, font);
             std::fclose(report);
         }
         return 1;
@@ -82,13 +83,17 @@ public:
                                          {200, 10, 0, 1, kRed, kNoFog, 0, 0},
                                          {10, 200, 0, 1, kRed, kNoFog, 0, 0}};
         if (screen) screen->drawScreenTriangle(triangle, -1);
+        // Three glyphs of 16 pixels from x 600; the clip rectangle ends at 640, inside the third.
+        services->setFontClipRect(600, 640, 600, 0);
+        const sdk::FontRect line{600, 800, 600, 500};
+        services->fontDrawText(font, &line, "AAA", 0);
         return 1;
     }
 
 private:
     sdk::CoreServices* services = nullptr;
     sdk::WorldServices* world = nullptr;
-    int32_t layer = -1, box = -1;
+    int32_t layer = -1, box = -1, font = -1;
     int frames = 0;
 };
 
