@@ -69,6 +69,10 @@ void GraphicsWorldServices::drawMesh(const sdk::Mesh* mesh) {
 
 void GraphicsWorldServices::setRenderValue(int32_t value) { rendererOf(core_).pipeline.renderValue = value; }
 
+int32_t GraphicsWorldServices::registerMesh(const sdk::Mesh* mesh) { return ::registerMesh(rendererOf(core_), mesh); }
+
+void GraphicsWorldServices::unregisterMesh(int32_t meshHandle) { ::unregisterMesh(rendererOf(core_), meshHandle); }
+
 void GraphicsWorldServices::drawObject(int32_t objectId) {
     if (layer_) ::drawObject(rendererOf(core_), *layer_, objectId);
 }

@@ -27,6 +27,8 @@ public:
                     int32_t rows, int32_t frame) override;
     void drawScreenTriangle(const sdk::ScreenVertex* vertices, int32_t texture) override;
     void drawMesh(const sdk::Mesh* mesh) override;
+    int32_t registerMesh(const sdk::Mesh* mesh) override;
+    void unregisterMesh(int32_t meshHandle) override;
     void setRenderValue(int32_t value) override;
     void drawObject(int32_t objectId) override;
     const char* setRenderState(int32_t state, int32_t value) override;

@@ -188,7 +188,7 @@ TEST(WorldServicesBase, EverySlotInOrderWithItsDefault) {
         CALL(W, 1, loadImageTexture, loadImageTexture("a", nullptr), 0),
         VOID(W, 2, freeImageTexture, freeImageTexture(0)),
         CALL(W, 3, getImageTexture, getImageTexture(0, nullptr, nullptr, nullptr), 0),
-        VOID(W, 4, reserved4, reserved4(0)),
+        CALL(W, 4, registerMesh, registerMesh(nullptr), -1),
         CALL(W, 5, attachImageToTexture, attachImageToTexture(0, 0), 0),
         CALL(W, 6, loadTexture, loadTexture("a"), -1),
         CALL(W, 7, getTextureRecord, getTextureRecord(0), 0),
@@ -226,7 +226,7 @@ TEST(WorldServicesBase, EverySlotInOrderWithItsDefault) {
         VOID(W, 36, setObjectTransform, setObjectTransform(nullptr, nullptr)),
         VOID(W, 37, updateWorldMatrix, updateWorldMatrix(10)),
         CALL(W, 38, reserved38, reserved38(), -1),
-        VOID(W, 39, reserved39, reserved39(0)),
+        VOID(W, 39, unregisterMesh, unregisterMesh(0)),
         CALL(W, 40, reserved40, reserved40(0), 0),
         VOID(W, 41, reserved41, reserved41(1, 2, 3)),
     };

@@ -9,7 +9,7 @@
 
 // Raise by one whenever an operation slot, a base field or a record layout in these headers changes.
 // Kept as a plain macro so that the CMake package can read it from this file.
-#define SDK_CONTRACT_VERSION 1
+#define SDK_CONTRACT_VERSION 2
 
 namespace sdk {
 

@@ -44,7 +44,13 @@ class WorldServices {
         (void)rawSlot, (void)width, (void)height, (void)levels;
         return nullptr;
     }
-    virtual void reserved4(int32_t value) { (void)value; } // 4
+    // A mesh that an object draws as its own geometry (flag kFlagOwnMesh): the handle to store in the
+    // object's geometryModel, -1 when the engine's mesh table is full. The mesh stays the module's and
+    // must outlive its registration.
+    virtual int32_t registerMesh(const Mesh* mesh) { // 4
+        (void)mesh;
+        return -1;
+    }
     // Makes the raw slot the pixel source of the texture (uploaded again at its next use).
     virtual int32_t attachImageToTexture(int32_t texture, int32_t rawSlot) { // 5
         (void)texture, (void)rawSlot;
@@ -183,7 +189,7 @@ class WorldServices {
     virtual void updateWorldMatrix(int32_t objectId) { (void)objectId; } // 37
 
     virtual int32_t reserved38() { return -1; }             // 38
-    virtual void reserved39(int32_t value) { (void)value; } // 39
+    virtual void unregisterMesh(int32_t meshHandle) { (void)meshHandle; } // 39
     virtual int32_t reserved40(int32_t value) {             // 40
         (void)value;
         return 0;

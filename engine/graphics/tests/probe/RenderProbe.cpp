@@ -1,5 +1,5 @@
 // A logic module that draws through the services the way a game would: a layer with a viewport, a
-// placed object with a model from the world description, an object drawing its own mesh, and a
+// placed object with a model from the world description, an object with a mesh of its own, and a
 // screen triangle and a clipped line of module-font text in the 2D pass. It casts a ray at the model and writes what it found to
 // render_report.txt, so the test can check both the picture and the query.
 #include <cstdio>
@@ -10,29 +10,29 @@
 
 namespace {
 
-// A quad in front of the camera, drawn as the object's own geometry.
-class MeshObject final : public sdk::Entity {
+// A quad in front of the camera, registered as the object's own mesh and drawn by the engine.
+class MeshObject final : public sdk::PlacedObject {
 public:
     int32_t init(sdk::CoreServices* services) override {
+        sdk::PlacedObject::init(services);
         world = sdk::getWorldServices(services, services->ownLayerId());
-        flags = sdk::kFlagCustomDraw;
-        return 1;
+        if (!world) return 0;
+        geometryModel = world->registerMesh(&mesh);
+        flags |= sdk::kFlagOwnMesh;
+        return geometryModel >= 0 ? 1 : 0;
     }
-    int32_t draw(int32_t, int32_t) override {
-        if (!world) return 1;
-        const sdk::Vec3 origin{0, 0, 0};
-        world->setObjectTransform(&origin, &origin);
-        constexpr uint32_t kGreen = 0xFF00FF00, kNoFog = 0xFF000000;
-        sdk::MeshVertex vertices[4] = {{1.5f, -0.5f, 5, {}, 0, 0, kGreen, kNoFog},
-                                       {2.5f, -0.5f, 5, {}, 0, 0, kGreen, kNoFog},
-                                       {2.5f, 0.5f, 5, {}, 0, 0, kGreen, kNoFog},
-                                       {1.5f, 0.5f, 5, {}, 0, 0, kGreen, kNoFog}};
-        sdk::MeshTriangle triangles[2] = {{{0, 1, 2}, -1}, {{0, 2, 3}, -1}};
-        sdk::Mesh mesh{sdk::kMeshNoFog, vertices, triangles, 4, 2, 0, 3};
-        world->drawMesh(&mesh);
-        return 1;
+    sdk::Entity* destroy(int32_t destroyFlags) override {
+        if (world && geometryModel >= 0) world->unregisterMesh(geometryModel);
+        return sdk::destroyAs(this, destroyFlags);
     }
     sdk::WorldServices* world = nullptr;
+    static constexpr uint32_t kGreen = 0xFF00FF00, kNoFog = 0xFF000000;
+    sdk::MeshVertex vertices[4] = {{1.5f, -0.5f, 5, {}, 0, 0, kGreen, kNoFog},
+                                   {2.5f, -0.5f, 5, {}, 0, 0, kGreen, kNoFog},
+                                   {2.5f, 0.5f, 5, {}, 0, 0, kGreen, kNoFog},
+                                   {1.5f, 0.5f, 5, {}, 0, 0, kGreen, kNoFog}};
+    sdk::MeshTriangle triangles[2] = {{{0, 1, 2}, -1}, {{0, 2, 3}, -1}};
+    sdk::Mesh mesh{sdk::kMeshNoFog, vertices, triangles, 4, 2, 0, 3};
 };
 
 // The object the world description's item "box" makes: placed, drawn by its model, hit by queries.
