@@ -7,6 +7,8 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
+
 namespace display {
 namespace {
 
@@ -106,6 +108,16 @@ struct LevelInfo {
 inline LevelInfo levelInfo(const TextureRecord& tex, __m256i level) {
     LevelInfo info;
     const __m256i one = _mm256_set1_epi32(1);
+    // Neighbouring pixels nearly always share a level: then one scalar look-up serves all lanes.
+    const int first = _mm256_cvtsi256_si32(level);
+    const __m256i same = _mm256_cmpeq_epi32(level, _mm256_set1_epi32(first));
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(same)) == 0xFF) {
+        info.width = _mm256_set1_epi32(std::max(tex.desc.width >> first, 1));
+        info.height = _mm256_set1_epi32(std::max(tex.desc.height >> first, 1));
+        info.widthLog2 = _mm256_set1_epi32(std::max(tex.widthLog2 - first, 0));
+        info.offset = _mm256_set1_epi32(tex.levelOffset[first]);
+        return info;
+    }
     info.width = _mm256_max_epi32(_mm256_srlv_epi32(_mm256_set1_epi32(tex.desc.width), level), one);
     info.height = _mm256_max_epi32(_mm256_srlv_epi32(_mm256_set1_epi32(tex.desc.height), level), one);
     info.widthLog2 = _mm256_max_epi32(_mm256_sub_epi32(_mm256_set1_epi32(tex.widthLog2), level), _mm256_setzero_si256());
@@ -113,12 +125,21 @@ inline LevelInfo levelInfo(const TextureRecord& tex, __m256i level) {
     return info;
 }
 
+// The 32 bits at each lane's texel (x, y), already addressed: the texel in the low half, the next
+// one in memory in the high half (kTexturePadding keeps the last one readable).
+inline __m256i fetchPair(const TextureRecord& tex, const LevelInfo& li, __m256i x, __m256i y) {
+    const __m256i index = _mm256_add_epi32(li.offset, _mm256_add_epi32(_mm256_sllv_epi32(y, li.widthLog2), x));
+    return _mm256_i32gather_epi32(reinterpret_cast<const int*>(tex.storage.data()), index, 2);
+}
+
+inline __m256i lowTexel(__m256i pair) {
+    return _mm256_and_si256(pair, _mm256_set1_epi32(0xFFFF));
+}
+
 inline __m256i fetch(const TextureRecord& tex, const LevelInfo& li, __m256i x, __m256i y, const PixelState& state) {
     x = addressTexel(x, li.width, state.addressU);
     y = addressTexel(y, li.height, state.addressV);
-    const __m256i index = _mm256_add_epi32(li.offset, _mm256_add_epi32(_mm256_sllv_epi32(y, li.widthLog2), x));
-    const __m256i raw = _mm256_i32gather_epi32(reinterpret_cast<const int*>(tex.storage.data()), index, 2);
-    return _mm256_and_si256(raw, _mm256_set1_epi32(0xFFFF));
+    return lowTexel(fetchPair(tex, li, x, y));
 }
 
 inline __m256i lerpBilinear(__m256i c00, __m256i c10, __m256i c01, __m256i c11, __m256i fx, __m256i fy) {
@@ -144,10 +165,25 @@ Vec sampleLevel(const TextureRecord& tex, __m256i level, __m256 u, __m256 v, __m
         const __m256i x0 = _mm256_srai_epi32(sb, 8), y0 = _mm256_srai_epi32(tb, 8);
         const __m256i x1 = _mm256_add_epi32(x0, _mm256_set1_epi32(1)), y1 = _mm256_add_epi32(y0, _mm256_set1_epi32(1));
         const __m256i fx = _mm256_and_si256(sb, _mm256_set1_epi32(255)), fy = _mm256_and_si256(tb, _mm256_set1_epi32(255));
-        const Vec c00 = expand(fetch(tex, li, x0, y0, state), alphaFormat);
-        const Vec c10 = expand(fetch(tex, li, x1, y0, state), alphaFormat);
-        const Vec c01 = expand(fetch(tex, li, x0, y1, state), alphaFormat);
-        const Vec c11 = expand(fetch(tex, li, x1, y1, state), alphaFormat);
+        const __m256i ax0 = addressTexel(x0, li.width, state.addressU);
+        const __m256i ax1 = addressTexel(x1, li.width, state.addressU);
+        const __m256i ay0 = addressTexel(y0, li.height, state.addressV);
+        const __m256i ay1 = addressTexel(y1, li.height, state.addressV);
+        Vec c00, c10, c01, c11;
+        const __m256i adjacent = _mm256_cmpeq_epi32(ax1, _mm256_add_epi32(ax0, _mm256_set1_epi32(1)));
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(adjacent)) == 0xFF) {
+            // Both columns side by side in every lane (not at a wrap or a clamp): one gather per row.
+            const __m256i top = fetchPair(tex, li, ax0, ay0), bottom = fetchPair(tex, li, ax0, ay1);
+            c00 = expand(lowTexel(top), alphaFormat);
+            c10 = expand(_mm256_srli_epi32(top, 16), alphaFormat);
+            c01 = expand(lowTexel(bottom), alphaFormat);
+            c11 = expand(_mm256_srli_epi32(bottom, 16), alphaFormat);
+        } else {
+            c00 = expand(lowTexel(fetchPair(tex, li, ax0, ay0)), alphaFormat);
+            c10 = expand(lowTexel(fetchPair(tex, li, ax1, ay0)), alphaFormat);
+            c01 = expand(lowTexel(fetchPair(tex, li, ax0, ay1)), alphaFormat);
+            c11 = expand(lowTexel(fetchPair(tex, li, ax1, ay1)), alphaFormat);
+        }
         linear.b = lerpBilinear(c00.b, c10.b, c01.b, c11.b, fx, fy);
         linear.g = lerpBilinear(c00.g, c10.g, c01.g, c11.g, fx, fy);
         linear.r = lerpBilinear(c00.r, c10.r, c01.r, c11.r, fx, fy);
