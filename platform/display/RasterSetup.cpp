@@ -184,53 +184,22 @@ void rasteriseTriangle(const TriangleSetup& tri, const PixelState& state, const 
     }
     const int y0 = tri.minY > rowBegin ? tri.minY : rowBegin;
     const int y1 = tri.maxY + 1 < rowEnd ? tri.maxY + 1 : rowEnd;
-    if (y0 >= y1)
-        return;
-    // Edge e bounds the span at floorDiv(b * y + c, |a|) (negated for a left edge). The quotient
-    // and remainder are stepped from row to row, so that only the first row divides.
-    struct EdgeWalk {
-        int64_t q, r;   // floorDiv(k, d) and its remainder 0 <= r < d, k = b * y + c
-        int64_t d;      // |a|
-        int64_t sq, sr; // floorDiv(b, d) and its remainder
-    };
-    EdgeWalk walk[3];
-    for (int e = 0; e < 3; ++e) {
-        const int64_t k = tri.b[e] * y0 + tri.c[e];
-        const int64_t a = tri.a[e];
-        if (a == 0) {
-            // A horizontal edge excludes whole rows: d = 0 marks it, and q carries k itself.
-            walk[e] = EdgeWalk{k, 0, 0, tri.b[e], 0};
-            continue;
-        }
-        EdgeWalk& w = walk[e];
-        w.d = a < 0 ? -a : a;
-        w.q = floorDiv(k, w.d);
-        w.r = k - w.q * w.d;
-        w.sq = floorDiv(tri.b[e], w.d);
-        w.sr = tri.b[e] - w.sq * w.d;
-    }
     for (int y = y0; y < y1; ++y) {
         int64_t lo = tri.minX, hi = tri.maxX;
-        bool empty = false;
         for (int e = 0; e < 3; ++e) {
-            EdgeWalk& w = walk[e];
-            if (w.d == 0) {
-                empty = empty || w.q < 0;
-                w.q += w.sq;
-                continue;
-            }
-            if (tri.a[e] > 0)
-                lo = -w.q > lo ? -w.q : lo;
-            else
-                hi = w.q < hi ? w.q : hi;
-            w.q += w.sq;
-            w.r += w.sr;
-            if (w.r >= w.d) {
-                w.r -= w.d;
-                ++w.q;
+            const int64_t k = tri.b[e] * y + tri.c[e];
+            const int64_t a = tri.a[e];
+            if (a > 0) {
+                const int64_t t = ceilDiv(-k, a);
+                lo = t > lo ? t : lo;
+            } else if (a < 0) {
+                const int64_t t = floorDiv(k, -a);
+                hi = t < hi ? t : hi;
+            } else if (k < 0) {
+                hi = lo - 1;
             }
         }
-        if (!empty && lo <= hi)
+        if (lo <= hi)
             span(tri, state, target, y, int(lo), int(hi) + 1);
     }
 }
