@@ -118,7 +118,7 @@ void setupChunk(RasterContext& rc, int chunk) {
             continue;
         }
         t.state = q.state;
-        for (int s = t.minY / kStripHeight; s <= t.maxY / kStripHeight; ++s)
+        for (int s = t.minY / rc.stripHeight; s <= t.maxY / rc.stripHeight; ++s)
             bins[s].push_back(uint32_t(i));
     }
 }
@@ -127,7 +127,7 @@ void setupChunk(RasterContext& rc, int chunk) {
 constexpr size_t kPrefetchAhead = 4;
 
 void drawStrip(RasterContext& rc, int strip) {
-    const int rowBegin = strip * kStripHeight, rowEnd = rowBegin + kStripHeight;
+    const int rowBegin = strip * rc.stripHeight, rowEnd = rowBegin + rc.stripHeight;
     for (int c = 0; c < rc.chunkCount; ++c) {
         const std::vector<uint32_t>& bin = rc.bins[size_t(c) * size_t(kMaxStrips) + size_t(strip)];
         const size_t n = bin.size();
@@ -190,7 +190,9 @@ void workerLoop(RasterContext* rc) {
 // Draws the queue on every thread; returns when all of them are done with it.
 void runFlush(RasterContext& rc) {
     rc.chunkCount = int((rc.queue.size() + size_t(kSetupChunk) - 1) / size_t(kSetupChunk));
-    rc.stripCount = (rc.target.height + kStripHeight - 1) / kStripHeight;
+    // One thread draws the whole target as one strip: each triangle is entered once, in order.
+    rc.stripHeight = rc.threadCount == 1 ? rc.target.height : kStripHeight;
+    rc.stripCount = (rc.target.height + rc.stripHeight - 1) / rc.stripHeight;
     rc.nextChunk.store(0, std::memory_order_relaxed);
     rc.chunksDone.store(0, std::memory_order_relaxed);
     rc.nextStrip.store(0, std::memory_order_relaxed);
