@@ -7,6 +7,8 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
+
 namespace display {
 namespace {
 
@@ -106,6 +108,16 @@ struct LevelInfo {
 inline LevelInfo levelInfo(const TextureRecord& tex, __m256i level) {
     LevelInfo info;
     const __m256i one = _mm256_set1_epi32(1);
+    // Neighbouring pixels nearly always share a level: then one scalar look-up serves all lanes.
+    const int first = _mm256_cvtsi256_si32(level);
+    const __m256i same = _mm256_cmpeq_epi32(level, _mm256_set1_epi32(first));
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(same)) == 0xFF) {
+        info.width = _mm256_set1_epi32(std::max(tex.desc.width >> first, 1));
+        info.height = _mm256_set1_epi32(std::max(tex.desc.height >> first, 1));
+        info.widthLog2 = _mm256_set1_epi32(std::max(tex.widthLog2 - first, 0));
+        info.offset = _mm256_set1_epi32(tex.levelOffset[first]);
+        return info;
+    }
     info.width = _mm256_max_epi32(_mm256_srlv_epi32(_mm256_set1_epi32(tex.desc.width), level), one);
     info.height = _mm256_max_epi32(_mm256_srlv_epi32(_mm256_set1_epi32(tex.desc.height), level), one);
     info.widthLog2 = _mm256_max_epi32(_mm256_sub_epi32(_mm256_set1_epi32(tex.widthLog2), level), _mm256_setzero_si256());
@@ -113,20 +125,54 @@ inline LevelInfo levelInfo(const TextureRecord& tex, __m256i level) {
     return info;
 }
 
+// The 32 bits at each lane's texel (x, y), already addressed: the texel in the low half, the next
+// one in memory in the high half (kTexturePadding keeps the last one readable).
+inline __m256i fetchPair(const TextureRecord& tex, const LevelInfo& li, __m256i x, __m256i y) {
+    const __m256i index = _mm256_add_epi32(li.offset, _mm256_add_epi32(_mm256_sllv_epi32(y, li.widthLog2), x));
+    return _mm256_i32gather_epi32(reinterpret_cast<const int*>(tex.storage.data()), index, 2);
+}
+
+inline __m256i lowTexel(__m256i pair) {
+    return _mm256_and_si256(pair, _mm256_set1_epi32(0xFFFF));
+}
+
 inline __m256i fetch(const TextureRecord& tex, const LevelInfo& li, __m256i x, __m256i y, const PixelState& state) {
     x = addressTexel(x, li.width, state.addressU);
     y = addressTexel(y, li.height, state.addressV);
-    const __m256i index = _mm256_add_epi32(li.offset, _mm256_add_epi32(_mm256_sllv_epi32(y, li.widthLog2), x));
-    const __m256i raw = _mm256_i32gather_epi32(reinterpret_cast<const int*>(tex.storage.data()), index, 2);
-    return _mm256_and_si256(raw, _mm256_set1_epi32(0xFFFF));
+    return lowTexel(fetchPair(tex, li, x, y));
 }
 
-inline __m256i lerpBilinear(__m256i c00, __m256i c10, __m256i c01, __m256i c11, __m256i fx, __m256i fy) {
-    const __m256i k256 = _mm256_set1_epi32(256);
-    const __m256i ifx = _mm256_sub_epi32(k256, fx), ify = _mm256_sub_epi32(k256, fy);
-    const __m256i top = _mm256_add_epi32(_mm256_mullo_epi32(c00, ifx), _mm256_mullo_epi32(c10, fx));
-    const __m256i bottom = _mm256_add_epi32(_mm256_mullo_epi32(c01, ifx), _mm256_mullo_epi32(c11, fx));
-    const __m256i sum = _mm256_add_epi32(_mm256_mullo_epi32(top, ify), _mm256_mullo_epi32(bottom, fy));
+// expand() on both 16-bit halves of each lane at once.
+inline Vec expandPairs(__m256i p, bool alphaFormat) {
+    Vec c;
+    const __m256i m31 = _mm256_set1_epi16(31);
+    if (alphaFormat) {
+        const __m256i r = _mm256_and_si256(_mm256_srli_epi16(p, 10), m31);
+        const __m256i g = _mm256_and_si256(_mm256_srli_epi16(p, 5), m31);
+        const __m256i b = _mm256_and_si256(p, m31);
+        c.r = _mm256_or_si256(_mm256_slli_epi16(r, 3), _mm256_srli_epi16(r, 2));
+        c.g = _mm256_or_si256(_mm256_slli_epi16(g, 3), _mm256_srli_epi16(g, 2));
+        c.b = _mm256_or_si256(_mm256_slli_epi16(b, 3), _mm256_srli_epi16(b, 2));
+        c.a = _mm256_and_si256(_mm256_srai_epi16(p, 15), _mm256_set1_epi16(255));
+    } else {
+        const __m256i r = _mm256_srli_epi16(p, 11);
+        const __m256i g = _mm256_and_si256(_mm256_srli_epi16(p, 5), _mm256_set1_epi16(63));
+        const __m256i b = _mm256_and_si256(p, m31);
+        c.r = _mm256_or_si256(_mm256_slli_epi16(r, 3), _mm256_srli_epi16(r, 2));
+        c.g = _mm256_or_si256(_mm256_slli_epi16(g, 2), _mm256_srli_epi16(g, 4));
+        c.b = _mm256_or_si256(_mm256_slli_epi16(b, 3), _mm256_srli_epi16(b, 2));
+        c.a = _mm256_set1_epi16(255);
+    }
+    return c;
+}
+
+// Bilinear weighting of one channel, 8.8 fixed point rounded: top and bottom hold the (left, right)
+// channel pairs of the two rows, wx the (256 - fx, fx) weight pairs. Every product is at most
+// 255 x 256, so the 16-bit multiply-add is exact.
+inline __m256i lerpPairs(__m256i top, __m256i bottom, __m256i wx, __m256i fy) {
+    const __m256i rowTop = _mm256_madd_epi16(top, wx), rowBottom = _mm256_madd_epi16(bottom, wx);
+    const __m256i ify = _mm256_sub_epi32(_mm256_set1_epi32(256), fy);
+    const __m256i sum = _mm256_add_epi32(_mm256_mullo_epi32(rowTop, ify), _mm256_mullo_epi32(rowBottom, fy));
     return _mm256_srli_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(32768)), 16);
 }
 
@@ -144,14 +190,29 @@ Vec sampleLevel(const TextureRecord& tex, __m256i level, __m256 u, __m256 v, __m
         const __m256i x0 = _mm256_srai_epi32(sb, 8), y0 = _mm256_srai_epi32(tb, 8);
         const __m256i x1 = _mm256_add_epi32(x0, _mm256_set1_epi32(1)), y1 = _mm256_add_epi32(y0, _mm256_set1_epi32(1));
         const __m256i fx = _mm256_and_si256(sb, _mm256_set1_epi32(255)), fy = _mm256_and_si256(tb, _mm256_set1_epi32(255));
-        const Vec c00 = expand(fetch(tex, li, x0, y0, state), alphaFormat);
-        const Vec c10 = expand(fetch(tex, li, x1, y0, state), alphaFormat);
-        const Vec c01 = expand(fetch(tex, li, x0, y1, state), alphaFormat);
-        const Vec c11 = expand(fetch(tex, li, x1, y1, state), alphaFormat);
-        linear.b = lerpBilinear(c00.b, c10.b, c01.b, c11.b, fx, fy);
-        linear.g = lerpBilinear(c00.g, c10.g, c01.g, c11.g, fx, fy);
-        linear.r = lerpBilinear(c00.r, c10.r, c01.r, c11.r, fx, fy);
-        linear.a = alphaFormat ? lerpBilinear(c00.a, c10.a, c01.a, c11.a, fx, fy) : _mm256_set1_epi32(255);
+        const __m256i ax0 = addressTexel(x0, li.width, state.addressU);
+        const __m256i ax1 = addressTexel(x1, li.width, state.addressU);
+        const __m256i ay0 = addressTexel(y0, li.height, state.addressV);
+        const __m256i ay1 = addressTexel(y1, li.height, state.addressV);
+        // Each row's two texels go into one lane as a pair, left one in the low half.
+        __m256i top, bottom;
+        const __m256i adjacent = _mm256_cmpeq_epi32(ax1, _mm256_add_epi32(ax0, _mm256_set1_epi32(1)));
+        if (_mm256_movemask_ps(_mm256_castsi256_ps(adjacent)) == 0xFF) {
+            // Both columns side by side in every lane (not at a wrap or a clamp): one gather per row.
+            top = fetchPair(tex, li, ax0, ay0);
+            bottom = fetchPair(tex, li, ax0, ay1);
+        } else {
+            top = _mm256_or_si256(lowTexel(fetchPair(tex, li, ax0, ay0)),
+                                  _mm256_slli_epi32(fetchPair(tex, li, ax1, ay0), 16));
+            bottom = _mm256_or_si256(lowTexel(fetchPair(tex, li, ax0, ay1)),
+                                     _mm256_slli_epi32(fetchPair(tex, li, ax1, ay1), 16));
+        }
+        const Vec t0 = expandPairs(top, alphaFormat), t1 = expandPairs(bottom, alphaFormat);
+        const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(256), fx), _mm256_slli_epi32(fx, 16));
+        linear.b = lerpPairs(t0.b, t1.b, wx, fy);
+        linear.g = lerpPairs(t0.g, t1.g, wx, fy);
+        linear.r = lerpPairs(t0.r, t1.r, wx, fy);
+        linear.a = alphaFormat ? lerpPairs(t0.a, t1.a, wx, fy) : _mm256_set1_epi32(255);
     }
     if (!anyNearest)
         return linear;

@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -90,83 +91,135 @@ PixelState resolveState(const SoftDevice& device) {
     return s;
 }
 
-// Work of one thread in a flush. Phase 0 sets up a contiguous share of the triangles; phase 1
-// draws, for every triangle in order, the rows of the bands this thread owns.
-void runJob(RasterContext& rc, int phase, int thread) {
-    const int n = rc.threadCount;
-    const size_t count = rc.queue.size();
-    if (phase == 0) {
-        const size_t begin = count * size_t(thread) / size_t(n), end = count * size_t(thread + 1) / size_t(n);
-        for (size_t i = begin; i < end; ++i) {
-            const QueuedTriangle& q = rc.queue[i];
-            TriangleSetup& t = rc.setups[i];
-            if (!setupTriangle(q.v[0], q.v[1], q.v[2], rc.states[size_t(q.state)], rc.target.width,
-                               rc.target.height, t))
-                t.state = -1;
-            else
-                t.state = q.state;
+// Spin iterations (each a pause, some tens of nanoseconds) before a waiting thread sleeps or
+// yields: long enough to cover the gap between two flushes of a frame, short enough not to hold a
+// core that another process could use.
+constexpr int kSpinLimit = 20000;
+
+void cpuPause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Sets up one chunk of the queue and sorts its triangles into the chunk's strip lists.
+void setupChunk(RasterContext& rc, int chunk) {
+    const size_t begin = size_t(chunk) * size_t(kSetupChunk);
+    const size_t end = std::min(begin + size_t(kSetupChunk), rc.queue.size());
+    std::vector<uint32_t>* bins = &rc.bins[size_t(chunk) * size_t(kMaxStrips)];
+    for (int s = 0; s < rc.stripCount; ++s)
+        bins[s].clear();
+    for (size_t i = begin; i < end; ++i) {
+        const QueuedTriangle& q = rc.queue[i];
+        TriangleSetup& t = rc.setups[i];
+        if (!setupTriangle(q.v[0], q.v[1], q.v[2], rc.states[size_t(q.state)], rc.target.width,
+                           rc.target.height, t)) {
+            t.state = -1;
+            continue;
         }
-        return;
+        t.state = q.state;
+        for (int s = t.minY / rc.stripHeight; s <= t.maxY / rc.stripHeight; ++s)
+            bins[s].push_back(uint32_t(i));
     }
-    for (size_t i = 0; i < count; ++i) {
-        const TriangleSetup& t = rc.setups[i];
-        if (t.state < 0)
-            continue;
-        const PixelState& state = rc.states[size_t(t.state)];
-        if (n == 1) {
-            rasteriseTriangle(t, state, rc.target, t.minY, t.maxY + 1, rc.span);
-            continue;
-        }
-        for (int band = t.minY / kBandHeight; band <= t.maxY / kBandHeight; ++band) {
-            if (band % n != thread)
-                continue;
-            rasteriseTriangle(t, state, rc.target, band * kBandHeight, (band + 1) * kBandHeight, rc.span);
+}
+
+// Triangles ahead of the one being drawn whose setup is prefetched.
+constexpr size_t kPrefetchAhead = 4;
+
+void drawStrip(RasterContext& rc, int strip) {
+    const int rowBegin = strip * rc.stripHeight, rowEnd = rowBegin + rc.stripHeight;
+    for (int c = 0; c < rc.chunkCount; ++c) {
+        const std::vector<uint32_t>& bin = rc.bins[size_t(c) * size_t(kMaxStrips) + size_t(strip)];
+        const size_t n = bin.size();
+        for (size_t k = 0; k < n; ++k) {
+            // A strip visits the set-up triangles out of memory order: fetch ahead what it will read.
+            if (k + kPrefetchAhead < n) {
+                const char* ahead = reinterpret_cast<const char*>(&rc.setups[bin[k + kPrefetchAhead]]);
+                for (size_t line = 0; line < sizeof(TriangleSetup); line += 64)
+                    __builtin_prefetch(ahead + line);
+            }
+            const TriangleSetup& t = rc.setups[bin[k]];
+            rasteriseTriangle(t, rc.states[size_t(t.state)], rc.target, rowBegin, rowEnd, rc.span);
         }
     }
 }
 
-void workerLoop(RasterContext* rc, int thread) {
+// Work of one thread in a flush: set up chunks until none is left, wait until every chunk is set
+// up, then draw strips until none is left. Any thread may take any chunk or strip, so a thread
+// that starts late (or is descheduled) only does less of the work.
+void runJob(RasterContext& rc) {
+    for (int c = rc.nextChunk.fetch_add(1, std::memory_order_relaxed); c < rc.chunkCount;
+         c = rc.nextChunk.fetch_add(1, std::memory_order_relaxed)) {
+        setupChunk(rc, c);
+        rc.chunksDone.fetch_add(1, std::memory_order_release);
+    }
+    for (int spins = 0; rc.chunksDone.load(std::memory_order_acquire) < rc.chunkCount; ++spins) {
+        if (spins < kSpinLimit)
+            cpuPause();
+        else
+            std::this_thread::yield(); // the thread still setting up may need this core
+    }
+    for (int s = rc.nextStrip.fetch_add(1, std::memory_order_relaxed); s < rc.stripCount;
+         s = rc.nextStrip.fetch_add(1, std::memory_order_relaxed))
+        drawStrip(rc, s);
+}
+
+void workerLoop(RasterContext* rc) {
     uint64_t seen = 0;
     for (;;) {
-        int phase;
-        {
+        for (int spins = 0; spins < kSpinLimit && rc->generation.load(std::memory_order_acquire) == seen &&
+                            !rc->quit.load(std::memory_order_relaxed);
+             ++spins)
+            cpuPause();
+        if (rc->generation.load(std::memory_order_acquire) == seen) {
             std::unique_lock<std::mutex> lock(rc->mutex);
-            rc->wake.wait(lock, [&] { return rc->quit || rc->generation != seen; });
-            if (rc->quit)
-                return;
-            seen = rc->generation;
-            phase = rc->jobPhase;
+            rc->wake.wait(lock, [&] { return rc->quit.load() || rc->generation.load() != seen; });
         }
-        runJob(*rc, phase, thread);
-        {
+        if (rc->quit.load())
+            return;
+        seen = rc->generation.load(std::memory_order_acquire);
+        runJob(*rc);
+        if (rc->pending.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            // Taking the lock orders this notification after the waiter's check of `pending`.
             std::lock_guard<std::mutex> lock(rc->mutex);
-            if (--rc->pending == 0)
-                rc->done.notify_one();
+            rc->done.notify_one();
         }
     }
 }
 
-void runPhase(RasterContext& rc, int phase) {
+// Draws the queue on every thread; returns when all of them are done with it.
+void runFlush(RasterContext& rc) {
+    rc.chunkCount = int((rc.queue.size() + size_t(kSetupChunk) - 1) / size_t(kSetupChunk));
+    // One thread draws the whole target as one strip: each triangle is entered once, in order.
+    rc.stripHeight = rc.threadCount == 1 ? rc.target.height : kStripHeight;
+    rc.stripCount = (rc.target.height + rc.stripHeight - 1) / rc.stripHeight;
+    rc.nextChunk.store(0, std::memory_order_relaxed);
+    rc.chunksDone.store(0, std::memory_order_relaxed);
+    rc.nextStrip.store(0, std::memory_order_relaxed);
     if (rc.threadCount == 1) {
-        runJob(rc, phase, 0);
+        runJob(rc);
         return;
     }
+    rc.pending.store(rc.threadCount - 1, std::memory_order_relaxed);
     {
+        // Bumped under the lock so that a worker about to sleep cannot miss it.
         std::lock_guard<std::mutex> lock(rc.mutex);
-        rc.jobPhase = phase;
-        rc.pending = rc.threadCount - 1;
-        ++rc.generation;
+        rc.generation.fetch_add(1, std::memory_order_release);
     }
     rc.wake.notify_all();
-    runJob(rc, phase, 0);
-    std::unique_lock<std::mutex> lock(rc.mutex);
-    rc.done.wait(lock, [&] { return rc.pending == 0; });
+    runJob(rc);
+    for (int spins = 0; spins < kSpinLimit && rc.pending.load(std::memory_order_acquire) != 0; ++spins)
+        cpuPause();
+    if (rc.pending.load(std::memory_order_acquire) != 0) {
+        std::unique_lock<std::mutex> lock(rc.mutex);
+        rc.done.wait(lock, [&] { return rc.pending.load(std::memory_order_acquire) == 0; });
+    }
 }
 
 void stopWorkers(RasterContext& rc) {
     {
         std::lock_guard<std::mutex> lock(rc.mutex);
-        rc.quit = true;
+        rc.quit.store(true);
     }
     rc.wake.notify_all();
     for (std::thread& t : rc.workers)
@@ -203,6 +256,7 @@ const char* SoftDevice::create(const DeviceConfig& requested, SDL_Window* target
     raster->textures.resize(kMaxTextures);
     raster->queue.reserve(kQueueCapacity);
     raster->setups.resize(kQueueCapacity);
+    raster->bins.resize(size_t(kMaxSetupChunks) * size_t(kMaxStrips));
     if (config.rasterPath == RasterPath::Fast) {
         if (__builtin_cpu_supports("avx2"))
             raster->span = shadeSpanAvx2;
@@ -212,7 +266,7 @@ const char* SoftDevice::create(const DeviceConfig& requested, SDL_Window* target
         threads = threads < 1 ? 1 : (threads > kMaxRasterThreads ? kMaxRasterThreads : threads);
         raster->threadCount = threads;
         for (int t = 1; t < threads; ++t)
-            raster->workers.emplace_back(workerLoop, raster.get(), t);
+            raster->workers.emplace_back(workerLoop, raster.get());
     }
 
     std::memset(renderStates, 0, sizeof renderStates);
@@ -404,8 +458,7 @@ void SoftDevice::flush() {
     rc.target.depthPitch = zBuffer.pitch / 2;
     rc.target.width = backBuffer.width;
     rc.target.height = backBuffer.height;
-    runPhase(rc, 0);
-    runPhase(rc, 1);
+    runFlush(rc);
     rc.queue.clear();
     rc.states.clear();
     rc.stateChanged = true;

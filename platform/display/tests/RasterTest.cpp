@@ -561,3 +561,44 @@ TEST(Raster, BadInputIsRefusedOrSkipped) {
     EXPECT_EQ(d->drawTriangleList(nullptr, 3), SoftResult::InvalidParams);
     EXPECT_EQ(d->setTexture(12345), SoftResult::InvalidParams);
 }
+
+// Blending makes the picture depend on the drawing order. Thousands of overlapping blended
+// triangles span several setup chunks and many strips; whatever the thread count, each pixel must
+// see them in submission order. The oracle draws them one flush per triangle, where the order
+// cannot be lost.
+TEST(Raster, ThreadsKeepTheSubmissionOrder) {
+    const int W = 200, H = 150;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> pos(-10.0f, 210.0f), size(-18.0f, 18.0f), unit(0.0f, 1.0f);
+    std::vector<ScreenVertex> v;
+    for (int i = 0; i < 5000; ++i) {
+        const float x = pos(rng), y = pos(rng) * 0.75f, z = unit(rng);
+        for (int k = 0; k < 3; ++k)
+            v.push_back(vertex(x + size(rng), y + size(rng), uint32_t(rng()), z));
+    }
+    auto setStates = [](SoftDevice& d) {
+        d.setRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+        d.setRenderState(D3DRENDERSTATE_ZFUNC, D3DCMP_GREATEREQUAL);
+        d.setRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, 1);
+        d.setRenderState(D3DRENDERSTATE_SRCBLEND, D3DBLEND_SRCALPHA);
+        d.setRenderState(D3DRENDERSTATE_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    };
+    auto oracle = openDevice(W, H);
+    setStates(*oracle);
+    for (size_t i = 0; i < v.size(); i += 3) {
+        oracle->drawTriangleList(&v[i], 3);
+        oracle->flush();
+    }
+    for (RasterPath path : {RasterPath::Reference, RasterPath::Fast}) {
+        for (int threads : {1, 2, 3}) {
+            if (path == RasterPath::Reference && threads > 1)
+                continue;
+            auto d = openDevice(W, H, path, threads);
+            setStates(*d);
+            d->drawTriangleList(v.data(), int(v.size()));
+            d->flush();
+            EXPECT_EQ(oracle->backBuffer.storage, d->backBuffer.storage) << threads << " threads";
+            EXPECT_EQ(oracle->zBuffer.storage, d->zBuffer.storage) << threads << " threads";
+        }
+    }
+}
