@@ -1,5 +1,6 @@
 // The real program draws what a module asks for: a model from the world description, a mesh of an
-// object's own, and a screen triangle; --shot-at captures the frame and the module reports a ray cast.
+// object's own, a screen triangle, module-font text and an image; --shot-at captures the frame and the
+// module reports a ray cast.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -57,6 +58,17 @@ void writeFont(const fs::path& textures) {
     writeBytes(textures / "glyphs.lay", bytes);
 }
 
+// A 32 x 32 blue image: uncompressed true-colour TGA, 16 bits per pixel (X1R5G5B5).
+std::vector<uint8_t> blueImage() {
+    std::vector<uint8_t> tga(18 + 32 * 32 * 2, 0);
+    tga[2] = 2;
+    tga[12] = 32;
+    tga[14] = 32;
+    tga[16] = 16;
+    for (size_t at = 18; at < tga.size(); at += 2) tga[at] = 0x1F;
+    return tga;
+}
+
 struct Rgb {
     int r, g, b;
 };
@@ -74,6 +86,7 @@ TEST(RenderProbe, TheEngineDrawsAModulesSceneAndAnswersItsRay) {
                                     {{{"name", "box"}, {"class", "render_probe"}, {"geometry", "square.qlf"}}}));
     writeBytes(dir / "RESOURCE" / "MODELS" / "square.qff", squareModel());
     writeFont(dir / "RESOURCE" / "TEXTURES");
+    writeBytes(dir / "RESOURCE" / "IMAGES" / "blue.tga", blueImage());
 
     const std::string command = "cd '" + dir.string() + "' && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy '" +
                                 ENGINE_PATH + "' --headless --frames 4 --shot-at 3 > engine.log 2>&1";
@@ -113,6 +126,10 @@ TEST(RenderProbe, TheEngineDrawsAModulesSceneAndAnswersItsRay) {
     EXPECT_TRUE(third.r == 31 && third.g == 31 && third.b == 0);
     EXPECT_EQ(cut.r + cut.g + cut.b, 0);
     EXPECT_EQ(below.r + below.g + below.b, 0);
+    // The blitted image covers (700, 20) to (731, 51).
+    const Rgb blitted = pixel(715, 35), beside = pixel(735, 35);
+    EXPECT_TRUE(blitted.r == 0 && blitted.g == 0 && blitted.b == 31) << blitted.r << " " << blitted.g << " " << blitted.b;
+    EXPECT_EQ(beside.r + beside.g + beside.b, 0);
     EXPECT_TRUE(empty.r == 0 && empty.g == 0 && empty.b == 0);
     if (!::testing::Test::HasFailure()) fs::remove_all(dir);
 }

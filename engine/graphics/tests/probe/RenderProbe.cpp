@@ -1,6 +1,6 @@
 // A logic module that draws through the services the way a game would: a layer with a viewport, a
 // placed object with a model from the world description, an object with a mesh of its own, and a
-// screen triangle and a clipped line of module-font text in the 2D pass. It casts a ray at the model and writes what it found to
+// screen triangle, a clipped line of module-font text and a blitted image in the 2D pass. It casts a ray at the model and writes what it found to
 // render_report.txt, so the test can check both the picture and the query.
 #include <cstdio>
 #include <cstring>
@@ -62,6 +62,8 @@ public:
         layerServices->createObject("meshobject", "render_probe", nullptr, -1, 2, nullptr);
         world = sdk::getWorldServices(layerServices, layer);
         font = services->loadFont("glyphs.tf", "glyphs.lay");
+        images = sdk::getImageServices(services, -1);
+        if (images) image = images->loadImage("blue.tga");
         return 1;
     }
     int32_t update(int32_t) override {
@@ -87,13 +89,17 @@ public:
         services->setFontClipRect(600, 640, 600, 0);
         const sdk::FontRect line{600, 800, 600, 500};
         services->fontDrawText(font, &line, "AAA", 0);
+        // A 32 x 32 image blitted to the back buffer (-2) at (700, 20).
+        const sdk::Rect to{700, 20, 732, 52};
+        if (images) images->blitImage(0, -2, image, &to, nullptr, 0);
         return 1;
     }
 
 private:
     sdk::CoreServices* services = nullptr;
     sdk::WorldServices* world = nullptr;
-    int32_t layer = -1, box = -1, font = -1;
+    sdk::ImageServices* images = nullptr;
+    int32_t layer = -1, box = -1, font = -1, image = -1;
     int frames = 0;
 };
 
