@@ -1,8 +1,11 @@
 // Layers, objects, hierarchy, events, input and messages, driven through real probe-module entities.
 #include <cmath>
+#include <fstream>
 #include <cstring>
 #include <vector>
 
+#include "common/formats/tests/IdfTestItems.h"
+#include "common/formats/tests/ModelFileWriter.h"
 #include "engine/host/tests/HostFixture.h"
 #include <sdk/WindowMessages.h>
 
@@ -381,6 +384,33 @@ TEST_F(LayerTest, ALayerCannotBeDestroyedFromInsideItsOwnUpdate) {
     EXPECT_EQ(objectById(layer, killer)->reservedWords[2], 0);
     EXPECT_EQ(core->layers.count, 1);
     EXPECT_EQ(destroyLayer(*core, layer.layerId), 1); // from outside it can
+}
+
+// An item's geometry gives every object its model, but bounds and radius go only into placed objects:
+// a plain entity has no such fields to write.
+TEST_F(LayerTest, ItemModelsStoreBoundsOnlyInPlacedObjects) {
+    qfftest::Model model;
+    model.radius = 2.5f;
+    model.halfExtent[0] = model.halfExtent[1] = model.halfExtent[2] = 1.0f;
+    model.groups.push_back({{qfftest::objectFromPositions({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}}, 1.0f)}});
+    const std::vector<uint8_t> bytes = qfftest::writeModel(model);
+    std::filesystem::create_directories("RESOURCE/MODELS");
+    std::ofstream("RESOURCE/MODELS/rock.qff", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(idftest::writeItems("world.idf", {{{"name", "placedrock"}, {"class", "counter"}, {"geometry", "rock.qlf"}},
+                                                  {{"name", "plainrock"}, {"class", "plain"}, {"geometry", "rock.qlf"}}}));
+    ASSERT_TRUE(core->worldDescription.open("world.idf"));
+    Layer& layer = newLayer();
+    int placedId = createObject(layer, nullptr, "probe", "placedrock", -1, 1, nullptr);
+    int plainId = createObject(layer, nullptr, "probe", "plainrock", -1, 1, nullptr);
+    ASSERT_GE(placedId, 0);
+    ASSERT_GE(plainId, 0);
+    auto* placed = static_cast<sdk::PlacedObject*>(objectById(layer, placedId));
+    EXPECT_GE(placed->geometryModel, 0);
+    EXPECT_FLOAT_EQ(placed->radius, 2.5f);
+    EXPECT_FLOAT_EQ(placed->halfExtent.x, 1.0f);
+    EXPECT_GE(objectById(layer, plainId)->geometryModel, 0);
+    core->worldDescription.close();
 }
 
 TEST_F(LayerTest, IterationFindsObjectsByHandle) {

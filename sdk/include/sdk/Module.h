@@ -11,7 +11,8 @@
 //     }
 //
 // Modules are built with hidden visibility (engine_add_module does it), so nothing else leaks out of the
-// library; only virtual calls cross the boundary after CreateEntity, never RTTI or exceptions.
+// library; after CreateEntity only virtual calls cross the boundary, never exceptions. Keep RTTI on: the
+// engine reads an entity's type to tell a placed object from a plain one.
 #pragma once
 
 #include <cstdint>
