@@ -26,4 +26,4 @@ cat probe_report.txt
 [ "$status" -eq 0 ] || { echo "engine exited with $status"; exit 1; }
 if grep -q '^FAIL' probe_report.txt; then exit 1; fi
 oks=$(grep -c '^ok' probe_report.txt)
-[ "$oks" -eq 30 ] || { echo "expected 30 checks, got $oks"; exit 1; }
+[ "$oks" -eq 53 ] || { echo "expected 53 checks, got $oks"; exit 1; }

@@ -206,6 +206,79 @@ private:
         check(layerServices->sendMessage(98, placed, 0, nullptr) == 7, "sendMessage returns the handler's result");
         const uint8_t* built = services->buildMessage(1, 2, 3, "LS", 7, 3, "abc");
         check(built && sdk::readMessageHeader(built).size == 27, "buildMessage");
+        checkMoreLayerSlots(layerServices);
+        checkMouseSlots();
+    }
+
+    // The layer table, objects, listeners, viewports and the hierarchy, through a second layer.
+    void checkMoreLayerSlots(sdk::CoreServices* first) {
+        int32_t second = services->createLayer(nullptr);
+        sdk::CoreServices* other = services->getLayerServices(second);
+        check(second >= 0 && services->layerCount() == 2 && services->layerIdAt(1) == second &&
+                  services->layerPositionOf(second) == 1,
+              "layer table positions");
+        check(services->moveLayer(second, 0) == 1 && services->layerIdAt(0) == second && other->layerPosition == 0 &&
+                  first->layerPosition == 1,
+              "moveLayer");
+        check(services->setLayerState(second, 2, 1, 5) == 1 && services->setLayerState(999, 0, 0, 0) == 0,
+              "setLayerState");
+        check(other->setLayerOptions(0, 1) == 1 && other->layerMode() == 0, "setLayerOptions and layerMode");
+        if (!other) return;
+        int32_t a = other->createByClass("counter", 5, nullptr), b = other->createByClass("counter", 5, nullptr);
+        int32_t c = other->createByClass("counter", 5, nullptr);
+        check(other->objectCount() == 3 && other->objectAt(0)->id == a && other->objectAt(2)->id == c &&
+                  other->objectById(b) != nullptr,
+              "objects in creation order within a level");
+        check(other->moveWithinLevel(c, 0) == 1 && other->objectAt(0)->id == c && other->objectAt(1)->id == a,
+              "moveWithinLevel");
+        int32_t handle = other->objectById(a)->handle;
+        int32_t firstFound = other->findFirstByHandle(handle), nextFound = other->findNext(), lastFound = other->findNext();
+        check(firstFound == c && nextFound == a && lastFound == b && other->findNext() == -1 &&
+                  other->findFirstByNames("counter", nullptr) == c, // objects of a class come from its own module
+              "findFirstByHandle, findNext, findFirstByNames");
+        check(other->setFocusObject(b) == b && other->focusObject() == b, "setFocusObject");
+        check(other->setInputListener(1, c, 3) == 1 && other->setInputListener(0, c, 0) == 1 &&
+                  other->setInputListener(1, 9999, 0) == 0,
+              "setInputListener");
+        other->setInputLimit(2);
+        check(other->setEventListener(1, a, 1, -1, 0) == 1 && other->setEventListener(0, a, 0, 0, 0) == 1,
+              "setEventListener");
+        check(other->attachObject(b, a) == 1 && other->attachObject(c, b) == 1 && other->rootOf(c) == a, "attach chain");
+        check(other->writeSubtreeWord(a, 12, 77, 0) == 1 && other->objectById(c)->tag == 77, "writeSubtreeWord");
+        check(other->detachObject(c) == 1 && other->rootOf(c) == -1, "detachObject");
+        check(other->destroyDescendants(a) == 1 && other->objectById(b) == nullptr && other->objectById(a) != nullptr,
+              "destroyDescendants");
+        sdk::ViewportRecord record{};
+        record.flags = sdk::kViewportRect;
+        record.screenRect = {0, 0, 100, 100};
+        int32_t v0 = other->addViewport(&record), v1 = other->addViewport(&record);
+        check(other->viewportCount() == 2 && other->viewportIdAt(1) == v1 && other->viewportPositionOf(v1) == 1,
+              "viewport positions");
+        check(other->moveViewport(v1, 0) == 1 && other->viewportIdAt(0) == v1, "moveViewport");
+        const sdk::Vec3 eye{1, 2, 3}, angles{0, 0.5f, 0};
+        check(other->setViewportVectors(v0, &eye, &angles) == 1 && other->getViewport(v0)->eyePosition.y == 2.0f,
+              "setViewportVectors");
+        record.screenRect = {0, 0, 200, 100};
+        check(other->updateViewport(v0, &record) == 1 && other->getViewport(v0)->centreX == 100, "updateViewport");
+        check(other->removeViewport(v0) == 1 && other->viewportCount() == 1, "removeViewport");
+        services->showLayers(2, second, 0);
+        check(other->layerExists(second) == 1, "showLayers keeps layers");
+        services->showLayers(0, -1, 0);
+        check(services->destroyLayer(second) == 1 && services->layerExists(second) == 0, "destroy the second layer");
+        services->releaseModuleByName("nosuchmodule");
+        services->releaseByNames(nullptr, nullptr);
+        services->setRenderFlags(1);
+    }
+
+    void checkMouseSlots() {
+        const sdk::ScreenPoint anchor{100, 50};
+        services->setMouseMode(2, &anchor);
+        sdk::ScreenPoint state{};
+        check(services->getMouseState(&state) == 2 && state.x == 100 && state.y == 50, "setMouseMode holds at the anchor");
+        services->setMouseMode(1, nullptr);
+        const sdk::ScreenPoint* pointer = services->getPointerPosition();
+        check(services->getMouseState(nullptr) == 1 && pointer != nullptr, "free pointer and its position");
+        services->setMouseMode(2, nullptr);
     }
 
     void checkLayerAfterFrames() {
