@@ -100,9 +100,12 @@ TEST_F(InputTest, MoveRequestEmptiesTheQueueAndKeepsTheMode) {
 }
 
 TEST_F(InputTest, AKeyEndsTheHaltAndRestoresTheRenderFlags) {
-    core->savedRenderFlags = kRenderScene;
-    core->renderFlags = kRenderOverlay;
-    core->halted = 1;
+    core->renderFlags = kRenderScene;
+    core->coreServices->haltWithMessage("stopped");
+    EXPECT_EQ(core->halted, 1);
+    EXPECT_EQ(core->overlayMode, 2);
+    EXPECT_EQ(core->renderFlags, kRenderOverlay);
+    EXPECT_STREQ(core->haltText, "stopped");
     core->queueInput(WM_KEYDOWN, 'X', 0);
     EXPECT_EQ(core->frame(), 0);
     EXPECT_EQ(core->halted, 0);
