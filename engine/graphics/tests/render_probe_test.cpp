@@ -1,6 +1,6 @@
 // The real program draws what a module asks for: a model from the world description, a mesh of an
-// object's own, a screen triangle, module-font text and an image; --shot-at captures the frame and the
-// module reports a ray cast.
+// object's own, a screen triangle, module-font text, an image and the engine's 3D cursor; --shot-at
+// captures the frame and the module reports a ray cast.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -69,6 +69,18 @@ std::vector<uint8_t> blueImage() {
     return tga;
 }
 
+// The 3D pointer: a small two-sided tetrahedron, visible from any side.
+std::vector<uint8_t> cursorModel() {
+    qfftest::Model model;
+    model.halfExtent[0] = model.halfExtent[1] = model.halfExtent[2] = 0.5f;
+    model.radius = 0.5f;
+    qfftest::Object tetrahedron = qfftest::objectFromPositions(
+        {{0, 0, 0}, {0.3f, 0, 0}, {0, 0.3f, 0}, {0, 0, 0.3f}}, {{0, 1, 2}, {0, 1, 3}, {0, 2, 3}, {1, 2, 3}}, 0.5f);
+    tetrahedron.flags = 1;
+    model.groups.push_back({{tetrahedron}});
+    return qfftest::writeModel(model);
+}
+
 struct Rgb {
     int r, g, b;
 };
@@ -85,6 +97,7 @@ TEST(RenderProbe, TheEngineDrawsAModulesSceneAndAnswersItsRay) {
     ASSERT_TRUE(idftest::writeItems(dir / "RESOURCE" / "WORLDS" / "abc.idf",
                                     {{{"name", "box"}, {"class", "render_probe"}, {"geometry", "square.qlf"}}}));
     writeBytes(dir / "RESOURCE" / "MODELS" / "square.qff", squareModel());
+    writeBytes(dir / "RESOURCE" / "MODELS" / "cursor.qff", cursorModel());
     writeFont(dir / "RESOURCE" / "TEXTURES");
     writeBytes(dir / "RESOURCE" / "IMAGES" / "blue.tga", blueImage());
 
@@ -130,6 +143,19 @@ TEST(RenderProbe, TheEngineDrawsAModulesSceneAndAnswersItsRay) {
     const Rgb blitted = pixel(715, 35), beside = pixel(735, 35);
     EXPECT_TRUE(blitted.r == 0 && blitted.g == 0 && blitted.b == 31) << blitted.r << " " << blitted.g << " " << blitted.b;
     EXPECT_EQ(beside.r + beside.g + beside.b, 0);
+    // The cursor model is drawn in its own 40-pixel view at the free pointer (100, 400), and nowhere near
+    // that view's mirror position on the other side of the screen.
+    auto litPixels = [&](int left, int top) {
+        int lit = 0;
+        for (int y = top; y < top + 40; ++y)
+            for (int x = left; x < left + 40; ++x) {
+                const Rgb p = pixel(x, y);
+                lit += (p.r + p.g + p.b) > 0;
+            }
+        return lit;
+    };
+    EXPECT_GT(litPixels(100, 400), 20);
+    EXPECT_EQ(litPixels(660, 400), 0);
     EXPECT_TRUE(empty.r == 0 && empty.g == 0 && empty.b == 0);
     if (!::testing::Test::HasFailure()) fs::remove_all(dir);
 }

@@ -67,6 +67,10 @@ public:
         return 1;
     }
     int32_t update(int32_t) override {
+        // A free pointer at (100, 400): the engine draws its 3D cursor there.
+        const sdk::ScreenPoint pointer{100, 400};
+        services->setMouseMode(4, &pointer);
+        services->setMouseMode(1, nullptr);
         if (++frames != 2 || !world) return 1;
         const sdk::Vec3 start{0, 0, 0}, end{0, 0, 100};
         int32_t hit = -1, object = -1, triangle = -1;
