@@ -77,7 +77,7 @@ public:
     Sphere& sphere;
 };
 
-struct PlacedModel : sdk::PlacedObject {};
+struct PlacedModel final : sdk::PlacedObject {};
 
 bool openDisplay(DisplayDevice& display, int width, int height) {
     display.enumerateAdapters();

@@ -12,8 +12,6 @@ namespace {
 constexpr double kTwoPi = 6.283185307179586;
 // Angle differences beyond this wrap the other way round.
 constexpr float kHalfTurn = 3.1415925f;
-// The base of the fog curve is this value, not the exact e.
-constexpr double kFogBase = 2.71828;
 // A view distance of 0 (the eye itself) would divide by zero.
 constexpr double kMinViewDistance = 1e-6;
 

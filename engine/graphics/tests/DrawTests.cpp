@@ -226,7 +226,7 @@ public:
     TestModel model;
 };
 
-struct TestObject : sdk::PlacedObject {
+struct TestObject final : sdk::PlacedObject {
     int32_t draw(int32_t, int32_t viewportIndex) override {
         drawnIn[viewportIndex & 1]++;
         return 1;

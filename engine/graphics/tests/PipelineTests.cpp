@@ -189,7 +189,7 @@ TEST_F(PipelineTest, AnimationKeysTurnTheShortWayRound) {
     model.header.sphereRadius = 2;
     model.header.flags = kModelTwoSided;
     const float deg = float(M_PI / 180);
-    model.keys = {ModelKey{0, 0, 10, 0, 0, 350 * deg, 0}, ModelKey{0, 0, 10, 0, 0, 10 * deg, 0}};
+    model.keys = {ModelKey{{0, 0, 10}, {0, 0, 350 * deg}, 0}, ModelKey{{0, 0, 10}, {0, 0, 10 * deg}, 0}};
     drawModel(*pipeline, model.view(), 0.5f, 0);
     EXPECT_EQ(displayDevice->statistics.modelsUnclipped, 1);
     // Upright (roll 0) the triangle is wide near its base and narrow near its apex; turned half way
