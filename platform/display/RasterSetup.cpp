@@ -39,26 +39,27 @@ void setPlane(float plane[3], const double a[3], const double x[3], const double
 
 } // namespace
 
-bool setupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2,
-                   const PixelState& state, int width, int height, TriangleSetup& out) {
+bool snapTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2, bool perspective,
+                  int64_t X[3], int64_t Y[3], int64_t* area2) {
     const ScreenVertex* v[3] = {&v0, &v1, &v2};
-    int64_t X[3], Y[3];
     for (int i = 0; i < 3; ++i) {
         // The negated comparisons also refuse NaN.
         if (!(std::fabs(v[i]->sx) <= kGuardBand) || !(std::fabs(v[i]->sy) <= kGuardBand))
             return false;
-        if (state.perspective && !(v[i]->rhw > 0.0f && v[i]->rhw < INFINITY))
+        if (perspective && !(v[i]->rhw > 0.0f && v[i]->rhw < INFINITY))
             return false;
         X[i] = int64_t(std::nearbyint(double(v[i]->sx) * double(kSubPixel)));
         Y[i] = int64_t(std::nearbyint(double(v[i]->sy) * double(kSubPixel)));
     }
-    const int64_t area2 = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
-    if (area2 == 0)
-        return false;
-    // With y down, a positive area is clockwise on the screen.
-    if (state.cull == D3DCULL_CW && area2 > 0)
-        return false;
-    if (state.cull == D3DCULL_CCW && area2 < 0)
+    *area2 = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
+    return true;
+}
+
+bool setupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2,
+                   const PixelState& state, int width, int height, TriangleSetup& out) {
+    const ScreenVertex* v[3] = {&v0, &v1, &v2};
+    int64_t X[3], Y[3], area2 = 0;
+    if (!snapTriangle(v0, v1, v2, state.perspective, X, Y, &area2) || culledByArea(area2, state.cull))
         return false;
 
     // Edges run around the triangle so that the inside is where every edge function is positive.

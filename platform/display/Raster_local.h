@@ -135,6 +135,16 @@ void shadeSpanAvx2(const TriangleSetup& tri, const PixelState& state, const Rend
                    int y, int x0, int x1);
 
 // Snaps, culls and prepares one triangle for a width x height target; false when nothing is drawn.
+// Snaps a triangle's corners to sub-pixels and gives twice its signed area (positive: clockwise on the
+// screen, y down). False when a corner lies outside the guard band or is NaN, or, with perspective, has
+// an unusable rhw: such a triangle is not drawn.
+bool snapTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2, bool perspective,
+                  int64_t X[3], int64_t Y[3], int64_t* area2);
+// True when a triangle of this snapped area draws nothing under the cull mode (degenerate or facing away).
+inline bool culledByArea(int64_t area2, uint32_t cull) {
+    return area2 == 0 || (cull == D3DCULL_CW && area2 > 0) || (cull == D3DCULL_CCW && area2 < 0);
+}
+
 bool setupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2,
                    const PixelState& state, int width, int height, TriangleSetup& out);
 // Draws the rows rowBegin <= y < rowEnd of a set-up triangle.

@@ -413,6 +413,13 @@ void queueTriangle(SoftDevice& device, const ScreenVertex& a, const ScreenVertex
     if (rc.queue.size() >= size_t(kQueueCapacity))
         device.flush();
     const int32_t state = currentStateIndex(device);
+    // Triangles facing away are dropped here, with the setup's own test, so they cost neither a place in
+    // the queue nor a setup.
+    const PixelState& pixels = rc.states[size_t(state)];
+    if (pixels.cull != D3DCULL_NONE) {
+        int64_t X[3], Y[3], area2 = 0;
+        if (!snapTriangle(a, b, c, pixels.perspective, X, Y, &area2) || culledByArea(area2, pixels.cull)) return;
+    }
     rc.queue.push_back(QueuedTriangle{{a, b, c}, state});
 }
 
