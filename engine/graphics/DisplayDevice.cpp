@@ -268,17 +268,27 @@ DxResult DisplayDevice::getRenderState(uint32_t state, uint32_t* value) {
 
 int DisplayDevice::clearSurface(int image, uint32_t colour) { return clearImage(*this, image, colour); }
 
-DxResult DisplayDevice::drawText(int x, int y, const char* text) {
-    if (!isOpen()) return DDERR_NOTINITIALIZED;
+namespace {
+
+// The device's text: a black shadow one pixel down and right, then the text in 0x00FFFF (a GDI colour
+// value), on a transparent background. False when the surface's device context cannot be had.
+bool drawShadowedText(DisplayDevice& device, display::Surface& surface, int x, int y, const char* text) {
     DeviceContext dc;
-    if (!openDeviceContext(dc, soft.backBuffer)) return DDERR_SURFACEBUSY;
+    if (!openDeviceContext(dc, surface)) return false;
     setBackgroundTransparent(dc, true);
     setTextColour(dc, 0x000000);
-    textOut(*this, dc, x + 1, y + 1, text);
+    textOut(device, dc, x + 1, y + 1, text);
     setTextColour(dc, 0x00FFFF);
-    textOut(*this, dc, x, y, text);
+    textOut(device, dc, x, y, text);
     closeDeviceContext(dc);
-    return DD_OK;
+    return true;
+}
+
+} // namespace
+
+DxResult DisplayDevice::drawText(int x, int y, const char* text) {
+    if (!isOpen()) return DDERR_NOTINITIALIZED;
+    return drawShadowedText(*this, soft.backBuffer, x, y, text) ? DD_OK : DDERR_SURFACEBUSY;
 }
 
 void DisplayDevice::drawTextOn(int toBackBuffer, int x, int y, const char* text) {
@@ -287,15 +297,7 @@ void DisplayDevice::drawTextOn(int toBackBuffer, int x, int y, const char* text)
         return;
     }
     if (!isOpen()) return;
-    DeviceContext dc;
-    if (!openDeviceContext(dc, soft.primary)) return;
-    setBackgroundTransparent(dc, true);
-    setTextColour(dc, 0x000000);
-    textOut(*this, dc, x + 1, y + 1, text);
-    setTextColour(dc, 0x00FFFF);
-    textOut(*this, dc, x, y, text);
-    closeDeviceContext(dc);
-    soft.showPrimary();
+    if (drawShadowedText(*this, soft.primary, x, y, text)) soft.showPrimary();
 }
 
 void DisplayDevice::setProjection(float fieldOfView, float viewWidth, float viewHeight, float centreX,
