@@ -225,6 +225,7 @@ BuildStatus buildTree(GatheredTriangles input, ChooseSplitter choose, void* cont
     // as a stack: a node's list is always on top when it is built; it is replaced by its back list and then
     // its front list, and the front subtree (built first) uses only the space above the back list.
     std::vector<WorkingTriangle> pool = std::move(input.triangles);
+    if (pool.size() > limits.maxPieces) return BuildStatus::TooManyPieces;
     std::vector<uint32_t> freeSlots;
     std::vector<uint32_t> work(pool.size());
     for (uint32_t i = 0; i < work.size(); ++i) work[i] = i;
@@ -300,6 +301,7 @@ BuildStatus buildTree(GatheredTriangles input, ChooseSplitter choose, void* cont
                 pool[slot] = piece[0];
                 const uint32_t second = place(piece[1]);
                 const uint32_t third = place(piece[2]);
+                if (pool.size() > limits.maxPieces) return BuildStatus::TooManyPieces;
                 if (loneInFront) {
                     front.push_back(slot);
                     back.push_back(second);

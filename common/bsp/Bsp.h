@@ -132,15 +132,19 @@ struct Tree {
 // break request). depth is 1 at the root.
 using ChooseSplitter = int64_t (*)(void* context, const TriangleList& list, int depth);
 
-enum class BuildStatus { Built, Abandoned, BadChoice, TooLarge };
+enum class BuildStatus { Built, Abandoned, BadChoice, TooLarge, TooManyPieces };
 
 struct BuildLimits {
     size_t maxNodes = SIZE_MAX;
     size_t maxFaceReferences = SIZE_MAX;
+    // Working triangles (input triangles and the pieces splits make) held at once: the memory of the build,
+    // and with it the work of every node's classification.
+    size_t maxPieces = SIZE_MAX;
 };
 
 // Builds the partition of the gathered triangles (consumed). The chooser is asked at every node; an index
-// not below the list size gives BadChoice, exceeding a limit gives TooLarge, and the tree is then partial.
+// not below the list size gives BadChoice, exceeding the node or face reference limit gives TooLarge,
+// exceeding the piece limit gives TooManyPieces, and the tree is then partial.
 BuildStatus buildTree(GatheredTriangles input, ChooseSplitter choose, void* context, const BuildLimits& limits,
                       Tree* tree);
 

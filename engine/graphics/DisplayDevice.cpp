@@ -105,7 +105,8 @@ const char* DisplayDevice::create(uint32_t adapterIndex, int newWidth, int newHe
     projection.centreX = static_cast<float>(width / 2);
     projection.centreY = static_cast<float>(height / 2);
     nearValue = 0.05f;
-    setProjection(kDefaultFieldOfView, static_cast<float>(width - 1), static_cast<float>(height - 51),
+    // In 64 bits: the size is checked only below, and may be anything a settings file says.
+    setProjection(kDefaultFieldOfView, static_cast<float>(int64_t{width} - 1), static_cast<float>(int64_t{height} - 51),
                   static_cast<float>(width) * 0.5f - 0.5f, static_cast<float>(height) * 0.5f - 25.5f);
     releaseAllImages(*this);
 

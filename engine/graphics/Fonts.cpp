@@ -1,5 +1,6 @@
 #include "engine/graphics/Fonts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -36,6 +37,17 @@ float readF32(const uint8_t* p) {
     float v;
     std::memcpy(&v, p, 4);
     return v;
+}
+
+// A glyph edge of the file limited to what a sheet can hold, so that edges subtract and advances sum into
+// a pen (at most kFontFormatLimit * 40 characters) without overflowing.
+int32_t sheetEdge(int32_t edge) { return std::clamp(edge, -kMaxGlyphExtent, kMaxGlyphExtent); }
+
+// Pixels of a span of sheet coordinates (256 pixels per unit), limited like an edge; NaN gives 0.
+int sheetPixels(float span) {
+    const float pixels = span * 256.0f;
+    if (!(pixels == pixels)) return 0;
+    return int(std::clamp(pixels, float(-kMaxGlyphExtent), float(kMaxGlyphExtent)));
 }
 
 // Appends the digits of value in base (2, 10 or 16); negative values get a minus sign in base 10 and
@@ -107,11 +119,11 @@ bool readBitmapGlyphs(BitmapFont& font, const char* path) {
     uint8_t bytes[kBitmapGlyphFileBytes];
     if (!readSizedFile(path, bytes, kBitmapGlyphFileBytes)) return false;
     font.glyphCount = readI32(bytes);
-    font.top = readI32(bytes + 4);
-    font.bottom = readI32(bytes + 8);
+    font.top = sheetEdge(readI32(bytes + 4));
+    font.bottom = sheetEdge(readI32(bytes + 8));
     for (int i = 0; i < kFontGlyphs; ++i) {
-        font.left[i] = readI32(bytes + 12 + 8 * i);
-        font.right[i] = readI32(bytes + 16 + 8 * i);
+        font.left[i] = sheetEdge(readI32(bytes + 12 + 8 * i));
+        font.right[i] = sheetEdge(readI32(bytes + 16 + 8 * i));
     }
     return true;
 }
@@ -131,7 +143,7 @@ bool readTextureGlyphs(TextureFont& font, const char* path) {
         font.row[i] = (row >= 0 && row < kFontRows) ? int(row) : 0;
     }
     font.glyphCount = readI32(bytes + 3332);
-    font.glyphHeight = int((font.rowV1[0] - font.rowV0[0]) * 256.0f);
+    font.glyphHeight = sheetPixels(font.rowV1[0] - font.rowV0[0]);
     font.extraAdvance = 0;
     return true;
 }
@@ -142,5 +154,5 @@ int bitmapAdvance(const BitmapFont& font, int glyph) {
 
 int textureAdvance(const TextureFont& font, int glyph) {
     if (glyph < 0 || glyph >= kFontGlyphs) return 0;
-    return int((font.u1[glyph] - font.u0[glyph]) * 256.0f) + font.extraAdvance;
+    return sheetPixels(font.u1[glyph] - font.u0[glyph]) + font.extraAdvance;
 }

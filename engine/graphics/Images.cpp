@@ -64,27 +64,33 @@ uint16_t readLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] <
 bool emptyRect(const Rect& r) { return r.right <= r.left || r.bottom <= r.top; }
 
 // Cuts srcRect down to [0, srcWidth) x [0, srcHeight) and moves the edges of destRect by the
-// matching amounts (scaled when the blit stretches). False when nothing is left.
+// matching amounts (scaled when the blit stretches). False when nothing is left. Edges may be any int (a
+// font file's glyph edges, a module's rectangle): sizes and moved edges are worked out in 64 bits, and a
+// moved edge never passes the opposite one, so it fits an int again.
 bool clipSourceRect(Rect& srcRect, int srcWidth, int srcHeight, Rect& destRect) {
     if (emptyRect(srcRect) || emptyRect(destRect)) return false;
-    const int64_t sw = srcRect.right - srcRect.left, sh = srcRect.bottom - srcRect.top;
-    const int64_t dw = destRect.right - destRect.left, dh = destRect.bottom - destRect.top;
-    auto scaleX = [&](int64_t cut) { return static_cast<int>(cut * dw / sw); };
-    auto scaleY = [&](int64_t cut) { return static_cast<int>(cut * dh / sh); };
+    if (srcRect.right <= 0 || srcRect.bottom <= 0 || srcRect.left >= srcWidth || srcRect.top >= srcHeight) return false;
+    // Every cut is now shorter than its side, so cut x destination side fits 64 unsigned bits.
+    const uint64_t sw = uint64_t(int64_t{srcRect.right} - srcRect.left);
+    const uint64_t sh = uint64_t(int64_t{srcRect.bottom} - srcRect.top);
+    const uint64_t dw = uint64_t(int64_t{destRect.right} - destRect.left);
+    const uint64_t dh = uint64_t(int64_t{destRect.bottom} - destRect.top);
+    auto scaleX = [&](int64_t cut) { return int64_t(uint64_t(cut) * dw / sw); };
+    auto scaleY = [&](int64_t cut) { return int64_t(uint64_t(cut) * dh / sh); };
     if (srcRect.left < 0) {
-        destRect.left += scaleX(-static_cast<int64_t>(srcRect.left));
+        destRect.left = static_cast<int>(destRect.left + scaleX(-int64_t{srcRect.left}));
         srcRect.left = 0;
     }
     if (srcRect.top < 0) {
-        destRect.top += scaleY(-static_cast<int64_t>(srcRect.top));
+        destRect.top = static_cast<int>(destRect.top + scaleY(-int64_t{srcRect.top}));
         srcRect.top = 0;
     }
     if (srcRect.right > srcWidth) {
-        destRect.right -= scaleX(static_cast<int64_t>(srcRect.right) - srcWidth);
+        destRect.right = static_cast<int>(destRect.right - scaleX(int64_t{srcRect.right} - srcWidth));
         srcRect.right = srcWidth;
     }
     if (srcRect.bottom > srcHeight) {
-        destRect.bottom -= scaleY(static_cast<int64_t>(srcRect.bottom) - srcHeight);
+        destRect.bottom = static_cast<int>(destRect.bottom - scaleY(int64_t{srcRect.bottom} - srcHeight));
         srcRect.bottom = srcHeight;
     }
     return !emptyRect(srcRect) && !emptyRect(destRect);

@@ -27,6 +27,17 @@ size_t decodedObjectSize(const ModelFileObjectHeader& h) {
 
 constexpr size_t kGroupHeadSize = alignUp(sizeof(ModelGroup), 8);
 
+// The tree rebuild may hold this many working pieces per input triangle, and as many again per declared
+// face reference (counted up to the same multiple of the triangles: the header is the file's word, not a
+// measure). Sound trees stay far below; a file whose replay keeps splitting pieces again (coordinates so
+// large that rounding dwarfs the side tolerance) is refused instead of taking all memory.
+constexpr size_t kPiecesPerTriangle = 16;
+
+size_t replayPieceLimit(size_t triangles, int32_t declaredFaceReferences) {
+    const size_t trusted = std::min(size_t(std::max(declaredFaceReferences, 0)), kPiecesPerTriangle * triangles);
+    return kPiecesPerTriangle * (triangles + trusted);
+}
+
 void setError(ModelStore& store, const char* format, ...) {
     va_list args;
     va_start(args, format);
@@ -187,8 +198,11 @@ bool buildReplayedTree(ModelStore& store, const uint8_t* data, const ModelFileVi
     bsp::BuildLimits limits;
     limits.maxNodes = size_t(records);
     limits.maxFaceReferences = size_t(header.faceReferenceCount);
+    bsp::GatheredTriangles gathered = bsp::gatherTriangles(inputs);
+    const size_t triangles = gathered.triangles.size();
+    limits.maxPieces = replayPieceLimit(triangles, header.faceReferenceCount);
     bsp::Tree tree;
-    switch (bsp::buildTree(bsp::gatherTriangles(inputs), bsp::ReplayChooser::choose, &chooser, limits, &tree)) {
+    switch (bsp::buildTree(std::move(gathered), bsp::ReplayChooser::choose, &chooser, limits, &tree)) {
     case bsp::BuildStatus::Built: break;
     case bsp::BuildStatus::Abandoned:
     case bsp::BuildStatus::BadChoice:
@@ -202,6 +216,10 @@ bool buildReplayedTree(ModelStore& store, const uint8_t* data, const ModelFileVi
     case bsp::BuildStatus::TooLarge:
         setError(store, "tree: the replay needs more than the %lld records and %d face references declared",
                  (long long)records, header.faceReferenceCount);
+        return false;
+    case bsp::BuildStatus::TooManyPieces:
+        setError(store, "tree: the replay splits %zu triangles into more than %zu pieces (node %zu)", triangles,
+                 limits.maxPieces, tree.nodes.size());
         return false;
     }
     if (tree.nodes.empty()) return true;  // group 0 has no triangles: nothing to partition

@@ -42,6 +42,8 @@ int hexDigit(char c) {
 const char* decodeField(const std::string& text, char (&field)[kIdfTextSize]) {
     std::string plain;
     for (size_t i = 0; i < text.size(); ++i) {
+        // A NUL would end the stored text there and leave the rest as hidden bytes after it.
+        if (text[i] == '\0') return "a text cannot hold a NUL byte";
         if (text[i] != '\\') {
             plain += text[i];
             continue;

@@ -250,6 +250,38 @@ TEST(Build, LimitsStopAnOversizedReplay) {
     EXPECT_EQ(buildTree(std::move(gathered), FirstChoice::choose, &chooser, limits, &tree), BuildStatus::TooLarge);
 }
 
+// Crossing triangles chosen in list order keep splitting one another: the piece limit ends the build as
+// soon as the working pool would hold more, whatever the node and face reference limits allow.
+TEST(Build, PieceLimitStopsARunawaySplit) {
+    Positions positions;
+    Triangles triangles;
+    for (int i = 0; i < 12; ++i) {
+        const float a = float(i) * 0.5f;
+        const uint16_t base = uint16_t(positions.size());
+        positions.push_back({std::cos(a) * 10, std::sin(a) * 10, -5});
+        positions.push_back({-std::cos(a) * 10, -std::sin(a) * 10, -5});
+        positions.push_back({0, 0, 5 + float(i)});
+        triangles.push_back({base, uint16_t(base + 1), uint16_t(base + 2)});
+    }
+    const InputObject input = inputOf(positions, triangles);
+    Tree unlimited;
+    FirstChoice everyList;
+    ASSERT_EQ(buildTree(gatherTriangles(std::span(&input, 1)), FirstChoice::choose, &everyList, {}, &unlimited),
+              BuildStatus::Built);
+    ASSERT_GT(unlimited.faceReferences.size(), 2 * triangles.size()) << "the soup must split";
+
+    for (size_t limit : {size_t(11), triangles.size(), triangles.size() + 2}) {
+        BuildLimits limits;
+        limits.maxPieces = limit;
+        FirstChoice chooser;
+        Tree tree;
+        const BuildStatus status = buildTree(gatherTriangles(std::span(&input, 1)), FirstChoice::choose, &chooser,
+                                             limits, &tree);
+        EXPECT_EQ(status, BuildStatus::TooManyPieces) << limit;
+        for (const auto& list : chooser.lists) EXPECT_LE(list.size(), limit + 2) << limit;
+    }
+}
+
 // Random triangle soups with shared and duplicated vertices: the tree the compiler side records must be
 // the tree the runtime replays, node for node.
 TEST(Build, ReplayedStreamGivesTheRecordedTree) {

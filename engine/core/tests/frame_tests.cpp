@@ -201,6 +201,21 @@ TEST_F(StartTest, F3RereadsTheStartupDescriptionAndRestarts) {
     EXPECT_EQ(core->anchor.y, 200);
 }
 
+// Sizes at the int limits reach the display set-up through F3: it refuses them with the DxInit box
+// instead of overflowing while it works out the projection.
+TEST_F(StartTest, F3WithSizesAtTheIntLimitsFailsWithTheDxInitBox) {
+    std::filesystem::create_directories("RESOURCE");
+    for (const char* width : {"-99999999999", "99999999999", "-2147483648"}) {
+        plat::clearRecordedMessageBoxes();
+        idftest::writeItems("RESOURCE/startup.idf",
+                            {{{"name", "video"}, {"class", "1"}, {"width", width}, {"height", "-99999999999"}}});
+        core->keyHandler(WM_KEYDOWN, VK_F3, 0);
+        EXPECT_FALSE(core->display.isOpen()) << width;
+        ASSERT_EQ(plat::recordedMessageBoxCount(), 1) << width;
+        EXPECT_EQ(plat::recordedMessageBox(0)->caption, "DxInit");
+    }
+}
+
 TEST_F(StartTest, TheCursorObjectLoadsCursorQffWhenPresent) {
     EXPECT_EQ(core->cursorObject.geometryModel, -1); // no model file: the cursor has no geometry
     EXPECT_EQ(core->cursorObject.flags, 18);

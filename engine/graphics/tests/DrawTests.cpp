@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdarg>
+#include <limits>
 
 #include "engine/core/Core.h"
 #include "engine/graphics/Renderer.h"
@@ -107,6 +108,40 @@ TEST_F(DrawTest, TextureFontFallsBackToGlyph21AndMeasuresItsAdvance) {
     device->getRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, &blend);
     EXPECT_EQ(zfunc, D3DCMP_GREATEREQUAL);
     EXPECT_EQ(blend, 0u);
+}
+
+// Sheet coordinates of any float (NaN, infinities, huge values) give sizes limited like a sheet's and
+// NaN nothing, never an undefined conversion.
+TEST_F(DrawTest, TextureFontCoordinatesOfAnyValueGiveBoundedSizes) {
+    writePlainTexture("tsf.tf", 256, 1, 0xFFFF);
+    std::filesystem::create_directories(workDir / "RESOURCE" / "SYSTEM");
+    std::vector<uint8_t> layout(256, 0);
+    const char characters[] = "NIHhZ";
+    for (int i = 0; i < 5; ++i) layout[size_t(i)] = uint8_t(characters[i]);
+    std::ofstream(workDir / "RESOURCE/SYSTEM/tsf.lay", std::ios::binary)
+        .write(reinterpret_cast<const char*>(layout.data()), 256);
+    std::vector<uint8_t> glyphs(4 + kTextureGlyphFileBytes, 0);
+    auto putU32 = [&](size_t at, uint32_t v) { std::memcpy(&glyphs[at], &v, 4); };
+    auto putF = [&](size_t at, float v) { std::memcpy(&glyphs[at], &v, 4); };
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    putU32(0, kTextureGlyphFileBytes);
+    putF(4 + 0, -inf);
+    putF(4 + 4, 1e30f);
+    const float u1[5] = {nan, inf, 1e20f, -1e20f, 2.0f / 256};
+    for (int i = 0; i < 5; ++i) putF(4 + 260 + 12 * size_t(i), u1[i]);
+    putU32(4 + 3332, 5);
+    std::ofstream(workDir / "RESOURCE/SYSTEM/tsf.flt", std::ios::binary)
+        .write(reinterpret_cast<const char*>(glyphs.data()), std::streamsize(glyphs.size()));
+
+    ASSERT_TRUE(loadTextureFont(*displayDevice, "tsf"));
+    EXPECT_EQ(renderer->textureFont.glyphHeight, kMaxGlyphExtent);
+    EXPECT_EQ(measureTextureFont(*renderer, "N"), 0);
+    EXPECT_EQ(measureTextureFont(*renderer, "I"), kMaxGlyphExtent);
+    EXPECT_EQ(measureTextureFont(*renderer, "H"), kMaxGlyphExtent);
+    EXPECT_EQ(measureTextureFont(*renderer, "h"), -kMaxGlyphExtent);
+    EXPECT_EQ(measureTextureFont(*renderer, "ZNZ"), 4);
+    const std::string wide(5000, 'I');
+    EXPECT_EQ(measureTextureFont(*renderer, "%s", wide.c_str()), 5000 * kMaxGlyphExtent);
 }
 
 // Frame 9 of a 4 x 2 animation is the second cell of the next texture.

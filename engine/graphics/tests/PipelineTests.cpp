@@ -51,6 +51,15 @@ TEST_F(PipelineTest, FogTableFollowsDensityAndMaximum) {
     EXPECT_EQ(v.specular >> 24, 93u);
     projectVertex(*pipeline, 0, 0, 300, 256, true, false, v);
     EXPECT_EQ(v.specular >> 24, uint32_t(displayDevice->fog.table[65535]));
+    // So far that z x 256 overflows a long (a hostile model's extent), rounded or truncated, or infinite:
+    // still the last entry; no fog scale at infinity (0 x inf) is the first.
+    for (const double far : {3.6e16, 1e300, double(INFINITY)})
+        for (const bool rounded : {true, false}) {
+            projectVertex(*pipeline, 0, 0, far, 256, rounded, false, v);
+            EXPECT_EQ(v.specular >> 24, uint32_t(displayDevice->fog.table[65535])) << far;
+        }
+    projectVertex(*pipeline, 0, 0, double(INFINITY), 0, false, false, v);
+    EXPECT_EQ(v.specular >> 24, uint32_t(displayDevice->fog.table[0]));
 }
 
 TEST_F(PipelineTest, ProjectionPlacesViewPointsOnTheScreen) {

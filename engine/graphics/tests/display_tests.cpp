@@ -99,6 +99,10 @@ TEST_F(DisplayDeviceTest, AFailedCreateShowsTheDxInitBox) {
         {"DDRAW_DEVICE 0xFFFFFFFF\n", DDERR_INVALIDDIRECTDRAWGUID},
         {"WINDOW_WIDTH 99999\n", DDERR_TOOBIGSIZE},
         {"WINDOW_WIDTH 99999\nWINDOW_MODE 0\n", DDERR_INVALIDMODE},
+        // Sizes that wrap to the int limits are refused before any arithmetic on them overflows.
+        {"WINDOW_WIDTH 2147483648\n", DDERR_INVALIDPARAMS},
+        {"WINDOW_HEIGHT 0x80000000\nWINDOW_WIDTH 0x7FFFFFFF\n", DDERR_INVALIDPARAMS},
+        {"WINDOW_WIDTH 0x7FFFFFFF\nWINDOW_HEIGHT 0x7FFFFFFF\n", DDERR_TOOBIGSIZE},
     };
     for (const Case& c : cases) {
         plat::clearRecordedMessageBoxes();

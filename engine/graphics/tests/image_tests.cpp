@@ -1,8 +1,10 @@
 // Images: TGA conversions of the three depths, damaged files, the two alpha-blend rounding rules,
 // keyed and clipped blits, stretched drawing, device contexts and the module-facing services.
 #include <cstring>
+#include <limits>
 #include <random>
 
+#include "engine/graphics/Fonts.h"
 #include "engine/graphics/tests/GraphicsFixture.h"
 
 using namespace display;
@@ -272,6 +274,59 @@ TEST_F(ImageTest, BlitsKeyBlackClipAndBlend) {
     blitImage(*device, 1024, sixteen, &whole, &whole, 0);
     blitImage(*device, kImageBackBuffer, 77, &whole, &whole, 0);
     blitImage(*device, -3, sixteen, &whole, &whole, 0);
+}
+
+// Rectangles with edges at the int limits: the clip works their sizes out in 64 bits and keeps the blit
+// inside both pictures (run under the asan preset for the overflow itself).
+TEST_F(ImageTest, BlitsWithEdgesAtTheIntLimitsStayInsideBothPictures) {
+    open(64, 64);
+    const int sixteen = load("sixteen.tga", sixteenBitTga());
+    const int lowest = std::numeric_limits<int>::min(), highest = std::numeric_limits<int>::max();
+    const Rect huge{lowest, lowest, highest, highest};
+    const Rect whole{0, 0, 2, 2};
+    const Rect cases[][2] = {{huge, whole}, {whole, huge}, {huge, huge}, {{lowest, 0, 1, 2}, {0, 0, highest, 2}},
+                             {{1, 0, highest, 2}, {lowest, 0, highest, 2}}};
+    for (const auto& [src, dst] : cases) {
+        clearImage(*device, -1, 0x1111);
+        blitImage(*device, kImageBackBuffer, sixteen, &dst, &src, 0);
+        blitImage(*device, kImageBackBuffer, sixteen, &dst, &src, kBlitFlagKeySource);
+    }
+    // The image is the middle 2 x 2 of a source rectangle 2^32 - 1 wide: cut in proportion, it covers
+    // the back buffer's one pixel at the middle.
+    clearImage(*device, -1, 0x1111);
+    const Rect screen{0, 0, 64, 64};
+    blitImage(*device, kImageBackBuffer, sixteen, &screen, &huge, 0);
+    EXPECT_NE(backPixel(32, 32), 0x1111);
+    EXPECT_EQ(backPixel(31, 31), 0x1111);
+    EXPECT_EQ(backPixel(33, 33), 0x1111);
+}
+
+// A console font file whose glyph edges sit at the int limits: edges are limited to what a sheet can
+// hold, so advances and their sum stay ints and a printed line ends where the limited advances say.
+TEST_F(ImageTest, ConsoleFontEdgesAtTheIntLimitsGiveBoundedAdvances) {
+    open(64, 64);
+    std::filesystem::create_directories("RESOURCE/IMAGES/SYSTEM");
+    writeFile("RESOURCE/IMAGES/SYSTEM/sf.tga", sixteenBitTga().bytes());
+    std::vector<uint8_t> layout(256, 0);
+    layout[0] = 'W';
+    layout[1] = 'n';
+    writeFile("RESOURCE/IMAGES/SYSTEM/sf.lay", layout);
+    std::vector<uint8_t> fls(4 + kBitmapGlyphFileBytes, 0);
+    auto put = [&](size_t at, int32_t v) { std::memcpy(&fls[at], &v, 4); };
+    const int32_t lowest = std::numeric_limits<int32_t>::min(), highest = std::numeric_limits<int32_t>::max();
+    put(0, int32_t(kBitmapGlyphFileBytes));
+    put(4, 22);
+    put(8, lowest);                  // top
+    put(12, highest);                // bottom
+    put(16 + 8 * 0, lowest), put(20 + 8 * 0, highest);  // W: the widest possible glyph
+    put(16 + 8 * 1, highest), put(20 + 8 * 1, lowest);  // n: a glyph running backwards
+    writeFile("RESOURCE/IMAGES/SYSTEM/sf.fls", fls);
+    ASSERT_TRUE(loadConsoleFont(*device, "SYSTEM\\sf", -2));
+
+    EXPECT_EQ(bitmapFontLineHeight(*device), 2 * kMaxGlyphExtent);
+    const std::string wide(1000, 'W');
+    EXPECT_EQ(printBitmapFont(*device, 0, 0, "%s", wide.c_str()), 1000 * 2 * kMaxGlyphExtent);
+    EXPECT_EQ(printBitmapFont(*device, 0, 0, "Wn"), 0);
 }
 
 TEST_F(ImageTest, StretchedDrawingKeepsTheImagesProportions) {

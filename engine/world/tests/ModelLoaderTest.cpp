@@ -248,6 +248,34 @@ TEST(ModelLoader, DamagedTreesAreRefusedWithTheReason) {
     EXPECT_NE(std::string(store->lastError).find("no level-of-detail groups"), std::string::npos);
 }
 
+// A quantisation half extent near 7e19 makes the rounding of a corner's plane distance (about 1e3) dwarf
+// the side tolerance, so split pieces straddle the next splitter again and the working list grows at every
+// level while each level costs the stream a few bits. Declared counts near the int limit do not stop it;
+// the piece limit must, with a reason, and the store stays usable.
+TEST(ModelLoader, RunawayReplayIsRefusedWithinItsPieceLimit) {
+    std::vector<std::array<float, 3>> positions;
+    std::vector<std::array<uint16_t, 3>> triangles;
+    // Triangles scattered over one tilted plane: in it up to the rounding of their corners.
+    std::mt19937 random(1);
+    std::uniform_real_distribution<float> coordinate(-7e19f, 7e19f);
+    for (int i = 0; i < 40; ++i) {
+        const uint16_t base = uint16_t(positions.size());
+        for (int k = 0; k < 3; ++k) {
+            const float x = coordinate(random), y = coordinate(random);
+            positions.push_back({x, y, x * 0.5f + y * 0.25f});
+        }
+        triangles.push_back({base, uint16_t(base + 1), uint16_t(base + 2)});
+    }
+    Model model = modelOf(positions, triangles, 7e19f);
+    model.tree = TreeSection{0, 0x3fffffff, 0x3fffffff, 0x7fffffff, std::vector<uint8_t>(700, 0)};
+    auto store = makeStore();
+    EXPECT_EQ(load(*store, model), -1);
+    EXPECT_NE(std::string(store->lastError).find("pieces"), std::string::npos) << store->lastError;
+    Model small;
+    small.groups.push_back({{fan(3, 1)}});
+    EXPECT_GE(load(*store, small), 0) << store->lastError;
+}
+
 // Random damage to valid files: every load either succeeds or fails with a reason; queries on whatever
 // loads stay inside the model (run under the asan preset).
 TEST(ModelLoader, SurvivesRandomDamage) {

@@ -88,6 +88,8 @@ TEST_F(LedgerCommandTest, MalformedImportNamesTheLine) {
         {"[item]\nk = \\q\n", 2, "bad escape"},
         {"[item]\nk = \\x4\n", 2, "bad escape"},
         {"[item]\nk = a\\x00b\n", 2, "\\x00"},
+        {std::string("[item]\nk = a\0b\n", 15), 2, "value: a text cannot hold a NUL byte"},
+        {std::string("[item]\nname = v\nk\0 = b\n", 23), 3, "key: a text cannot hold a NUL byte"},
         {tooMany, 34, "more than 32"},
     };
     for (const Case& c : cases) {
