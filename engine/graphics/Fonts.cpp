@@ -43,12 +43,15 @@ float readF32(const uint8_t* p) {
 // a pen (at most kFontFormatLimit * 40 characters) without overflowing.
 int32_t sheetEdge(int32_t edge) { return std::clamp(edge, -kMaxGlyphExtent, kMaxGlyphExtent); }
 
-// Pixels of a span of sheet coordinates (256 pixels per unit), limited like an edge; NaN gives 0.
-int sheetPixels(float span) {
-    const float pixels = span * 256.0f;
-    if (!(pixels == pixels)) return 0;
-    return int(std::clamp(pixels, float(-kMaxGlyphExtent), float(kMaxGlyphExtent)));
+// A sheet coordinate of the file (256 pixels per unit) limited the same way, NaN read as 0: glyph quads
+// then stay finite and their sizes convert to int.
+float sheetCoordinate(float value) {
+    constexpr float kLimit = float(kMaxGlyphExtent) / 256.0f;
+    return value == value ? std::clamp(value, -kLimit, kLimit) : 0.0f;
 }
+
+// Pixels of a span between two limited sheet coordinates, limited like an edge.
+int sheetPixels(float span) { return int(std::clamp(span * 256.0f, float(-kMaxGlyphExtent), float(kMaxGlyphExtent))); }
 
 // Appends the digits of value in base (2, 10 or 16); negative values get a minus sign in base 10 and
 // are written as their 32-bit pattern in the other bases.
@@ -132,12 +135,12 @@ bool readTextureGlyphs(TextureFont& font, const char* path) {
     uint8_t bytes[kTextureGlyphFileBytes];
     if (!readSizedFile(path, bytes, kTextureGlyphFileBytes)) return false;
     for (int r = 0; r < kFontRows; ++r) {
-        font.rowV0[r] = readF32(bytes + 8 * r);
-        font.rowV1[r] = readF32(bytes + 8 * r + 4);
+        font.rowV0[r] = sheetCoordinate(readF32(bytes + 8 * r));
+        font.rowV1[r] = sheetCoordinate(readF32(bytes + 8 * r + 4));
     }
     for (int i = 0; i < kFontGlyphs; ++i) {
-        font.u0[i] = readF32(bytes + 256 + 12 * i);
-        font.u1[i] = readF32(bytes + 260 + 12 * i);
+        font.u0[i] = sheetCoordinate(readF32(bytes + 256 + 12 * i));
+        font.u1[i] = sheetCoordinate(readF32(bytes + 260 + 12 * i));
         const float row = readF32(bytes + 264 + 12 * i);
         // A row outside the table would index past it: such a glyph is drawn from row 0.
         font.row[i] = (row >= 0 && row < kFontRows) ? int(row) : 0;

@@ -18,8 +18,8 @@ constexpr int kFontFormatLimit = 256; // characters of a format walked
 constexpr int kFallbackGlyph = 21;
 constexpr uint32_t kBitmapGlyphFileBytes = 2064;
 constexpr uint32_t kTextureGlyphFileBytes = 3336;
-// Glyph edges and sizes beyond this many pixels lie outside any sheet (a TGA side is 16 bits); the
-// readers limit them to it.
+// Glyph edges, sheet coordinates and sizes beyond this many pixels lie outside any sheet (a TGA side is
+// 16 bits); the readers limit them to it (NaN coordinates read as 0).
 constexpr int32_t kMaxGlyphExtent = 65535;
 
 struct FontLayout {
