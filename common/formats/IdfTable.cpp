@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <sys/stat.h>
@@ -54,13 +55,35 @@ bool writeAll(int fd, const unsigned char* data, size_t size) {
     return true;
 }
 
+// The new file is written as target + kPartialMark + six characters of mkstemp's, then renamed.
+constexpr const char* kPartialMark = ".partial-";
+constexpr size_t kPartialUniqueLength = 6;
+
+// The file a write to `path` replaces: through a symbolic link, the file it points at rather than the link.
+std::string replacedFile(const char* path) {
+    char resolved[PATH_MAX];
+    return realpath(path, resolved) ? resolved : path;
+}
+
+// Removes the new files of rebuilds killed before their rename (a kill leaves the old file whole, but its
+// unfinished successor beside it).
+void removeKilledRebuilds(const char* path) {
+    const std::filesystem::path target(replacedFile(path));
+    const std::string prefix = target.filename().string() + kPartialMark;
+    std::error_code error;
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == prefix.size() + kPartialUniqueLength && name.compare(0, prefix.size(), prefix) == 0)
+            std::filesystem::remove(entry.path(), error);
+    }
+}
+
 // Writes the bytes to a new file beside `path` and renames it over `path`: a crash, a kill or a full disk
 // at any moment leaves either the old file or the new one, never a part of either.
 bool writeFileBeside(const char* path, const Bytes& bytes) {
-    // Through a symbolic link, replace the file it points at rather than the link.
-    char resolved[PATH_MAX];
-    std::string target = realpath(path, resolved) ? resolved : path;
-    std::string temporary = target + ".XXXXXX";
+    std::string target = replacedFile(path);
+    std::string temporary = target + kPartialMark + std::string(kPartialUniqueLength, 'X');
     const int fd = mkstemp(temporary.data());
     if (fd < 0) return false;
 
@@ -114,6 +137,7 @@ bool IdfTable::leaveFile() {
 
 bool IdfTable::adopt(const char* path) {
     if (!openWithMode(path, "r+b")) return false;
+    removeKilledRebuilds(path);
     magic_ = kIdfMagic; // what this table writes, whatever the file held
     return true;
 }

@@ -24,6 +24,7 @@ public:
     void setWarningHandler(WarningHandler handler, void* context);
 
     // Opens an existing file for editing. Only the whole items before any damage are kept by later edits.
+    // Unfinished new files that killed rebuilds left beside it are removed.
     bool openForEdit(const char* path);
     // Creates an empty file (12-byte header), replacing any file at that path.
     bool create(const char* path);

@@ -1,0 +1,86 @@
+// The editing table's whole-file rebuilds under kills: a child process rebuilds a file again and again and
+// is killed at a random moment, 1,000 times. After every kill the file is byte for byte one of the two
+// versions the rebuilds alternate between, and the next open leaves no unfinished new file beside it.
+#include "common/formats/IdfTable.h"
+#include "common/formats/tests/IdfTestFiles.h"
+
+#include <csignal>
+#include <cstdio>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace idftest;
+
+namespace {
+
+class IdfTableKillTest : public TempDirTest {};
+
+size_t filesIn(const std::filesystem::path& folder) {
+    return size_t(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()));
+}
+
+// Moves the last item to the top until killed: the file alternates between the two orders.
+[[noreturn]] void rebuildForever(const std::string& path) {
+    IdfTable table;
+    if (!table.openForEdit(path.c_str())) _exit(2);
+    for (;;)
+        if (!table.moveToTop(1)) _exit(3);
+}
+
+TEST_F(IdfTableKillTest, EveryKillLeavesTheOldOrTheNewFileAndTheNextOpenNoPartialFile) {
+    // Items of 32 full records: a rebuild writes about 8 KB, so kills land inside writes too.
+    std::vector<Item> items;
+    for (const char* name : {"first", "second"}) {
+        Item item = namedItem(name);
+        while (item.size() < 32) item.push_back({"key" + std::to_string(item.size()), std::string(63, 'v')});
+        items.push_back(item);
+    }
+    const std::string path = file("kill.idf");
+    const Bytes original = idfBytes(items);
+    writeBytes(path, original);
+    Bytes swapped;
+    {
+        IdfTable table;
+        ASSERT_TRUE(table.openForEdit(path.c_str()));
+        ASSERT_TRUE(table.moveToTop(1));
+        swapped = readBytes(path);
+        ASSERT_TRUE(table.moveToTop(1));
+        ASSERT_EQ(readBytes(path), original) << "two moves must give the first version back";
+        table.close();
+    }
+    ASSERT_NE(swapped, original);
+
+    std::mt19937 random(17);
+    std::uniform_int_distribution<int> delayMicroseconds(0, 4000);
+    int sawOriginal = 0, sawSwapped = 0, sawPartial = 0;
+    constexpr int kKills = 1000;
+    for (int kill = 0; kill < kKills; ++kill) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) rebuildForever(path);
+        usleep(useconds_t(delayMicroseconds(random)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself, status " << status << " at kill " << kill;
+
+        const Bytes now = readBytes(path);
+        ASSERT_TRUE(now == original || now == swapped) << "kill " << kill << " left " << now.size() << " bytes";
+        (now == original ? sawOriginal : sawSwapped)++;
+        sawPartial += filesIn(dir) > 1;
+
+        IdfTable next;
+        ASSERT_TRUE(next.openForEdit(path.c_str()));
+        ASSERT_EQ(filesIn(dir), 1u) << "a partial file survived the open after kill " << kill;
+        next.close();
+    }
+    std::printf("%d kills: %d left the old order, %d the new, %d a partial file beside it\n", kKills, sawOriginal,
+                sawSwapped, sawPartial);
+    // The moments must have varied: both versions seen, and some kills inside a write.
+    EXPECT_GT(sawOriginal, 0);
+    EXPECT_GT(sawSwapped, 0);
+    EXPECT_GT(sawPartial, 0);
+}
+
+} // namespace
