@@ -1,7 +1,9 @@
-// The editing table's whole-file rebuilds under kills: a child process rebuilds a file again and again and
-// is killed at a random moment, 1,000 times. After every kill the file is byte for byte one of the two
-// versions the rebuilds alternate between, and the next open leaves no unfinished new file beside it.
+// Whole-file writes under kills: a child process writes a file again and again and is killed at a random
+// moment, 1,000 times. After every kill the file is byte for byte one of the two versions the writes
+// alternate between. For the editing table's rebuilds, the next open also leaves no unfinished new file
+// beside it; TF texture writes reuse one temporary name.
 #include "common/formats/IdfTable.h"
+#include "common/formats/TfTexture.h"
 #include "common/formats/tests/IdfTestFiles.h"
 
 #include <csignal>
@@ -14,7 +16,7 @@ using namespace idftest;
 
 namespace {
 
-class IdfTableKillTest : public TempDirTest {};
+class WholeFileKillTest : public TempDirTest {};
 
 size_t filesIn(const std::filesystem::path& folder) {
     return size_t(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()));
@@ -28,7 +30,7 @@ size_t filesIn(const std::filesystem::path& folder) {
         if (!table.moveToTop(1)) _exit(3);
 }
 
-TEST_F(IdfTableKillTest, EveryKillLeavesTheOldOrTheNewFileAndTheNextOpenNoPartialFile) {
+TEST_F(WholeFileKillTest, EveryKillLeavesTheOldOrTheNewFileAndTheNextOpenNoPartialFile) {
     // Items of 32 full records: a rebuild writes about 8 KB, so kills land inside writes too.
     std::vector<Item> items;
     for (const char* name : {"first", "second"}) {
@@ -81,6 +83,42 @@ TEST_F(IdfTableKillTest, EveryKillLeavesTheOldOrTheNewFileAndTheNextOpenNoPartia
     EXPECT_GT(sawOriginal, 0);
     EXPECT_GT(sawSwapped, 0);
     EXPECT_GT(sawPartial, 0);
+}
+
+// TF textures as the world compiler writes them: two textures of 64 x 64 with three levels, written in turn.
+TEST_F(WholeFileKillTest, EveryKillLeavesTheOldOrTheNewTexture) {
+    const std::string path = file("kill.tf");
+    const TfHeader header{kTfMagic, 0, kTfFormatRgb565, 3, 0, 64, 64};
+    const size_t pixelCount = size_t(tfPixelCount(64, 64, 3));
+    const std::vector<uint16_t> red(pixelCount, 0xF800), blue(pixelCount, 0x001F);
+    ASSERT_EQ(writeTfFile(path.c_str(), header, blue.data(), pixelCount), nullptr);
+    const Bytes second = readBytes(path);
+    ASSERT_EQ(writeTfFile(path.c_str(), header, red.data(), pixelCount), nullptr);
+    const Bytes first = readBytes(path);
+
+    std::mt19937 random(23);
+    std::uniform_int_distribution<int> delayMicroseconds(0, 3000);
+    int sawFirst = 0, sawSecond = 0;
+    constexpr int kKills = 1000;
+    for (int kill = 0; kill < kKills; ++kill) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+            for (int round = 0;; ++round)
+                if (writeTfFile(path.c_str(), header, (round % 2 ? red : blue).data(), pixelCount)) _exit(3);
+        usleep(useconds_t(delayMicroseconds(random)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself, status " << status << " at kill " << kill;
+        const Bytes now = readBytes(path);
+        ASSERT_TRUE(now == first || now == second) << "kill " << kill << " left " << now.size() << " bytes";
+        (now == first ? sawFirst : sawSecond)++;
+        ASSERT_LE(filesIn(dir), 2u);  // the file and at most its one temporary
+    }
+    std::printf("%d kills: %d left the first texture, %d the second\n", kKills, sawFirst, sawSecond);
+    EXPECT_GT(sawFirst, 0);
+    EXPECT_GT(sawSecond, 0);
 }
 
 } // namespace
