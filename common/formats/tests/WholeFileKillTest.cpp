@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,16 +19,42 @@ namespace {
 
 class WholeFileKillTest : public TempDirTest {};
 
+constexpr int kKills = 1000;
+
 size_t filesIn(const std::filesystem::path& folder) {
     return size_t(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()));
 }
 
-// Moves the last item to the top until killed: the file alternates between the two orders.
-[[noreturn]] void rebuildForever(const std::string& path) {
-    IdfTable table;
-    if (!table.openForEdit(path.c_str())) _exit(2);
-    for (;;)
-        if (!table.moveToTop(1)) _exit(3);
+// Forks a child that runs writeForever (which never returns) and kills it after a random delay of up to
+// maxDelay microseconds, kKills times; after each kill the file at `path` must be `first` or `second`, and
+// afterKill (which may add its own checks) runs. Returns how many kills left each version.
+std::pair<int, int> killWhileWriting(const std::string& path, const Bytes& first, const Bytes& second, int maxDelay,
+                                     const std::function<void()>& writeForever,
+                                     const std::function<void(int kill)>& afterKill) {
+    std::mt19937 random(17);
+    std::uniform_int_distribution<int> delayMicroseconds(0, maxDelay);
+    std::pair<int, int> seen{0, 0};
+    for (int kill = 0; kill < kKills; ++kill) {
+        const pid_t child = fork();
+        EXPECT_GE(child, 0);
+        if (child < 0) return seen;
+        if (child == 0) {
+            writeForever();
+            _exit(3);
+        }
+        usleep(useconds_t(delayMicroseconds(random)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        EXPECT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself, status " << status << " at kill " << kill;
+        const Bytes now = readBytes(path);
+        EXPECT_TRUE(now == first || now == second) << "kill " << kill << " left " << now.size() << " bytes";
+        if (now != first && now != second) return seen;
+        (now == first ? seen.first : seen.second)++;
+        afterKill(kill);
+        if (::testing::Test::HasFatalFailure()) return seen;
+    }
+    return seen;
 }
 
 TEST_F(WholeFileKillTest, EveryKillLeavesTheOldOrTheNewFileAndTheNextOpenNoPartialFile) {
@@ -53,30 +80,22 @@ TEST_F(WholeFileKillTest, EveryKillLeavesTheOldOrTheNewFileAndTheNextOpenNoParti
     }
     ASSERT_NE(swapped, original);
 
-    std::mt19937 random(17);
-    std::uniform_int_distribution<int> delayMicroseconds(0, 4000);
-    int sawOriginal = 0, sawSwapped = 0, sawPartial = 0;
-    constexpr int kKills = 1000;
-    for (int kill = 0; kill < kKills; ++kill) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) rebuildForever(path);
-        usleep(useconds_t(delayMicroseconds(random)));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself, status " << status << " at kill " << kill;
-
-        const Bytes now = readBytes(path);
-        ASSERT_TRUE(now == original || now == swapped) << "kill " << kill << " left " << now.size() << " bytes";
-        (now == original ? sawOriginal : sawSwapped)++;
+    // The child moves the last item to the top until killed: the file alternates between the two orders.
+    const auto rebuildForever = [&] {
+        IdfTable table;
+        if (!table.openForEdit(path.c_str())) return;
+        while (table.moveToTop(1)) {
+        }
+    };
+    int sawPartial = 0;
+    const auto nextOpen = [&](int kill) {
         sawPartial += filesIn(dir) > 1;
-
         IdfTable next;
         ASSERT_TRUE(next.openForEdit(path.c_str()));
         ASSERT_EQ(filesIn(dir), 1u) << "a partial file survived the open after kill " << kill;
         next.close();
-    }
+    };
+    const auto [sawOriginal, sawSwapped] = killWhileWriting(path, original, swapped, 4000, rebuildForever, nextOpen);
     std::printf("%d kills: %d left the old order, %d the new, %d a partial file beside it\n", kKills, sawOriginal,
                 sawSwapped, sawPartial);
     // The moments must have varied: both versions seen, and some kills inside a write.
@@ -96,26 +115,12 @@ TEST_F(WholeFileKillTest, EveryKillLeavesTheOldOrTheNewTexture) {
     ASSERT_EQ(writeTfFile(path.c_str(), header, red.data(), pixelCount), nullptr);
     const Bytes first = readBytes(path);
 
-    std::mt19937 random(23);
-    std::uniform_int_distribution<int> delayMicroseconds(0, 3000);
-    int sawFirst = 0, sawSecond = 0;
-    constexpr int kKills = 1000;
-    for (int kill = 0; kill < kKills; ++kill) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0)
-            for (int round = 0;; ++round)
-                if (writeTfFile(path.c_str(), header, (round % 2 ? red : blue).data(), pixelCount)) _exit(3);
-        usleep(useconds_t(delayMicroseconds(random)));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself, status " << status << " at kill " << kill;
-        const Bytes now = readBytes(path);
-        ASSERT_TRUE(now == first || now == second) << "kill " << kill << " left " << now.size() << " bytes";
-        (now == first ? sawFirst : sawSecond)++;
-        ASSERT_LE(filesIn(dir), 2u);  // the file and at most its one temporary
-    }
+    const auto writeForever = [&] {
+        for (int round = 0; !writeTfFile(path.c_str(), header, (round % 2 ? red : blue).data(), pixelCount); ++round) {
+        }
+    };
+    const auto oneTemporaryAtMost = [&](int kill) { ASSERT_LE(filesIn(dir), 2u) << "kill " << kill; };
+    const auto [sawFirst, sawSecond] = killWhileWriting(path, first, second, 3000, writeForever, oneTemporaryAtMost);
     std::printf("%d kills: %d left the first texture, %d the second\n", kKills, sawFirst, sawSecond);
     EXPECT_GT(sawFirst, 0);
     EXPECT_GT(sawSecond, 0);
