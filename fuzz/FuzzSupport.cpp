@@ -24,9 +24,12 @@ void enterScratchDirectory(const char* targetName) {
     setenv("SDL_VIDEODRIVER", "dummy", 0);
     setenv("SDL_AUDIODRIVER", "dummy", 0);
     setenv("SDL_RENDER_DRIVER", "software", 0);
-    // In memory where the system offers it: the writers sync every file they rename into place.
+    // Where scripts/fuzz.sh says (it removes what a crashed run leaves), else in memory where the system
+    // offers it: the writers sync every file they rename into place.
+    const char* root = std::getenv("FUZZ_SCRATCH_ROOT");
     const std::filesystem::path memory("/dev/shm");
-    const std::filesystem::path base = std::filesystem::is_directory(memory) && access("/dev/shm", W_OK) == 0
+    const std::filesystem::path base = root && *root ? std::filesystem::path(root)
+                                       : std::filesystem::is_directory(memory) && access("/dev/shm", W_OK) == 0
                                            ? memory
                                            : std::filesystem::temp_directory_path();
     scratch = base / ("fuzz_" + std::string(targetName) + "_" + std::to_string(getpid()));

@@ -15,8 +15,9 @@ namespace fuzz {
 
 using Bytes = std::vector<uint8_t>;
 
-// Makes a fresh directory (in /dev/shm when writable, else the temporary directory), makes it the working directory and removes
-// it when the process ends; sets the headless SDL drivers. Call once, from LLVMFuzzerInitialize.
+// Makes a fresh directory (under $FUZZ_SCRATCH_ROOT, else /dev/shm when writable, else the temporary
+// directory), makes it the working directory and removes it when the process ends normally; sets the
+// headless SDL drivers. Call once, from LLVMFuzzerInitialize.
 void enterScratchDirectory(const char* targetName);
 // Writes bytes to a path relative to the working directory, creating its folders; false on failure.
 bool writeFile(const std::string& path, const uint8_t* data, size_t size);

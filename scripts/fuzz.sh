@@ -16,6 +16,11 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 cmake --preset fuzz > /dev/null
 cmake --build build/fuzz --target fuzz_all
 
+# Scratch directories of the targets, removed at the end even when a finding ended a target abruptly.
+FUZZ_SCRATCH_ROOT=$(mktemp -d /dev/shm/fuzz-run.XXXXXX 2>/dev/null || mktemp -d)
+export FUZZ_SCRATCH_ROOT
+trap 'rm -rf "$FUZZ_SCRATCH_ROOT"' EXIT
+
 out=$PWD/build/fuzz/fuzz  # absolute: targets work in scratch directories of their own
 failed=0
 printf '%-18s %10s %8s %6s  %s\n' target executions exec/s units result

@@ -1,6 +1,7 @@
 #include "engine/graphics/Fonts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -47,7 +48,7 @@ int32_t sheetEdge(int32_t edge) { return std::clamp(edge, -kMaxGlyphExtent, kMax
 // then stay finite and their sizes convert to int.
 float sheetCoordinate(float value) {
     constexpr float kLimit = float(kMaxGlyphExtent) / 256.0f;
-    return value == value ? std::clamp(value, -kLimit, kLimit) : 0.0f;
+    return std::isnan(value) ? 0.0f : std::clamp(value, -kLimit, kLimit);
 }
 
 // Pixels of a span between two limited sheet coordinates, limited like an edge.
