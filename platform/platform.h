@@ -35,7 +35,10 @@ struct WindowDesc {
 
 // Starts SDL's video and event subsystems. Headless selects SDL's dummy video driver (unless the
 // environment already names one) and makes message boxes take their scripted answer.
+// Without --headless a display must be reachable (DISPLAY, WAYLAND_DISPLAY, or a driver named in
+// SDL_VIDEODRIVER); otherwise initialise fails and initialiseError says why.
 bool initialise(bool headless);
+const char* initialiseError();
 void shutdown();
 bool isHeadless();
 

@@ -2,6 +2,7 @@
 #include <SDL.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -163,15 +164,35 @@ void translateEvent(const SDL_Event& event) {
 
 } // namespace
 
+namespace {
+std::string g_initialiseError;
+
+bool environmentNames(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value && value[0];
+}
+} // namespace
+
 bool initialise(bool headless) {
     if (g.initialised) return true;
     g.headless = headless;
     if (headless) setenv("SDL_VIDEODRIVER", "dummy", 0);
+    // Without a display SDL may settle on a driver that shows nothing; a window nobody can see is a
+    // failure unless a driver was asked for by name.
+    if (!environmentNames("SDL_VIDEODRIVER") && !environmentNames("DISPLAY") && !environmentNames("WAYLAND_DISPLAY")) {
+        g_initialiseError = "No display: neither DISPLAY nor WAYLAND_DISPLAY is set (use --headless to run without a window)";
+        return false;
+    }
     // SDL turns SIGINT and SIGTERM into SDL_QUIT, which reaches the window as WM_CLOSE.
-    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+        g_initialiseError = std::string("Cannot open the display: ") + SDL_GetError();
+        return false;
+    }
     g.initialised = true;
     return true;
 }
+
+const char* initialiseError() { return g_initialiseError.c_str(); }
 
 void shutdown() {
     if (!g.initialised) return;

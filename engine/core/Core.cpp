@@ -87,9 +87,10 @@ int Core::start(plat::Window* mainWindow) {
     state = kStateRunning;
     if (!loadLogicModule()) {
         renderFlags = kRenderOverlay;
+        char text[96];
+        std::snprintf(text, sizeof text, "Missing requested core logic module: %s", logicModuleName);
+        std::fprintf(stderr, "engine: %s\n", text);
         if (!display.beginFrame()) {
-            char text[96];
-            std::snprintf(text, sizeof text, "Missing requested core logic module: %s", logicModuleName);
             consolePrint(display, 0, 0, text);
             overlayMode = 2;
             display.endFrame();
