@@ -70,7 +70,8 @@ int Core::start(plat::Window* mainWindow) {
     window = mainWindow;
     messageBuffer = static_cast<uint8_t*>(std::malloc(kMessageBufferSize));
     if (!messageBuffer) return 0;
-    readStartupDescription();
+    if (!readStartupDescription())
+        std::fprintf(stderr, "engine: cannot open %s: the start-up settings stay 0\n", plat::resolvePath(kStartupDescription).c_str());
 
     if (!display.readDisplaySettings(window)) return 0;
     soundOn = static_cast<int>(display.settings.soundOn);
@@ -90,6 +91,7 @@ int Core::start(plat::Window* mainWindow) {
         char text[96];
         std::snprintf(text, sizeof text, "Missing requested core logic module: %s", logicModuleName);
         std::fprintf(stderr, "engine: %s\n", text);
+        if (!logicModuleName[0]) std::fprintf(stderr, "engine: no module named by item \"logic\", key \"class\"\n");
         if (!display.beginFrame()) {
             consolePrint(display, 0, 0, text);
             overlayMode = 2;

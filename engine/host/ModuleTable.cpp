@@ -64,7 +64,7 @@ int classIndexOf(int handle) { return static_cast<int>(static_cast<uint32_t>(han
 } // namespace
 
 int loadModule(ModuleTable& table, const char* name) {
-    if (!name) return -1;
+    if (!name || !name[0]) return -1; // no module asked for: nothing to report
     if (!fitsNameField(name) || !isPlainFileName(name)) {
         std::fprintf(stderr, "engine: module name \"%.*s\" refused: not a plain file name of at most %d characters\n",
                      static_cast<int>(kModuleNameSize) * 2, name, static_cast<int>(kModuleNameSize) - 1);
