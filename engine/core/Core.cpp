@@ -30,10 +30,13 @@ int parseIntValue(IdfFile& file, int item, const char* key) {
 
 } // namespace
 
-int32_t openFontTexture(void* display, const char* name) { return openTexture(*static_cast<DisplayDevice*>(display), name); }
+int32_t openDisplayTexture(void* display, const char* name) { return openTexture(*static_cast<DisplayDevice*>(display), name); }
 
 Core::Core() {
     display.renderer->models = &modelSource;
+    // Models open their textures through the display's texture manager, which outlives every restart.
+    models.openTexture = openDisplayTexture;
+    models.textureContext = &display;
     settings.musicOff = 1;
     coreServices = std::make_unique<EngineCoreServices>(*this, nullptr);
     imageServices = makeImageServices(*this, nullptr);
@@ -78,7 +81,7 @@ int Core::start(plat::Window* mainWindow) {
     if (soundOn && !startAudio(audio, window, settings)) soundOn = 0;
 
     worldDescription.open(plat::resolvePath(kWorldDescription).c_str());
-    reloadFontTextures(moduleFonts, openFontTexture, &display);
+    reloadFontTextures(moduleFonts, openDisplayTexture, &display);
     loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
     loadTextureFont(display, kTextureFont);
     tableMutex = plat::createMutex("Threads_sync");
@@ -150,7 +153,7 @@ int Core::restart() {
         return 0;
     }
     display.resetFrameState();
-    reloadFontTextures(moduleFonts, openFontTexture, &display);
+    reloadFontTextures(moduleFonts, openDisplayTexture, &display);
     loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
     loadTextureFont(display, kTextureFont);
 

@@ -49,8 +49,8 @@ constexpr int kMouseFree = 1;
 constexpr int kMouseHeld = 2;
 constexpr int kMouseMoveRequest = 4; // with a point: move the pointer there; never stored
 
-// Opens a module font's texture on the display (context: the DisplayDevice).
-int32_t openFontTexture(void* display, const char* name);
+// Opens a texture on the display for a module font or a model (context: the DisplayDevice).
+int32_t openDisplayTexture(void* display, const char* name);
 
 // The engine's own placed object for the 3D pointer; its sixth placement word is animated by the renderer.
 class CursorObject final : public sdk::PlacedObject {

@@ -117,7 +117,7 @@ void EngineCoreServices::fontDrawText(int32_t fontIndex, const sdk::FontRect* re
 int32_t EngineCoreServices::loadFont(const char* textureName, const char* layoutName) {
     if (!layoutName) return -1;
     std::string layoutPath = plat::resolvePath((std::string("RESOURCE\\TEXTURES\\") + layoutName).c_str());
-    return ::loadFont(core_.moduleFonts, textureName, layoutName, layoutPath.c_str(), openFontTexture, &core_.display);
+    return ::loadFont(core_.moduleFonts, textureName, layoutName, layoutPath.c_str(), openDisplayTexture, &core_.display);
 }
 
 void EngineCoreServices::releaseFont(int32_t fontIndex) { ::releaseFont(core_.moduleFonts, fontIndex); }
