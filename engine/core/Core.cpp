@@ -214,6 +214,7 @@ int Core::frame() {
         return 0;
     }
     if (state == kStateQuit) return -1;
+    display.startFrame();
     if (halted) {
         for (int i = 0; i < inputCount; ++i)
             keyHandler(inputQueue[i].message, inputQueue[i].wParam, inputQueue[i].lParam);

@@ -220,7 +220,8 @@ const char* DisplayDevice::beginFrame() {
         return direct3DName(d3dResultOf(r));
     uint32_t fill = D3DFILL_SOLID;
     soft.getRenderState(D3DRENDERSTATE_FILLMODE, &fill);
-    if (fill != D3DFILL_SOLID || (modeWord & kModeClearEachFrame)) fillSurface(soft.backBuffer, nullptr, 0);
+    if (fill != D3DFILL_SOLID || ((modeWord & kModeClearEachFrame) && colourClearDue)) fillSurface(soft.backBuffer, nullptr, 0);
+    colourClearDue = false;
     if (!inScene) {
         inScene = true;
         textureCacheBeginFrame(*this);
