@@ -100,6 +100,7 @@ const char* DisplayDevice::create(uint32_t adapterIndex, int newWidth, int newHe
     width = newWidth;
     height = newHeight;
     modeWord = newModeWord;
+    colourClearDue = true;
     window = target;
     projection.scale = 1.0f;
     projection.centreX = static_cast<float>(width / 2);
