@@ -358,3 +358,48 @@ TEST_F(DrawTest, WorldServicesForwardToTheRenderer) {
     layer.objectCount = 0;
     destroyAllLayers(core);
 }
+
+// The statistics' submitted figure counts what modules hand in as triangles (world triangles, meshes),
+// not the triangles of models; sprites leave the module's alpha test and culling as it set them.
+TEST_F(DrawTest, SubmittedTrianglesAndSpriteStatesAreTheModules) {
+    TestModel model;
+    model.add(-1, -1, 10, 0xFFFFFFFF);
+    model.add(0, 1, 10, 0xFFFFFFFF);
+    model.add(1, -1, 10, 0xFFFFFFFF);
+    model.triangles = {0, 1, 2};
+    model.header.texture = -1;
+    model.header.sphereRadius = 1.5f;
+    model.header.sphereCentre = {0, 0, 10};
+    drawModel(*pipeline, model.view(), 0, 0);
+    EXPECT_EQ(displayDevice->statistics.trianglesSubmitted, 0);
+
+    sdk::WorldVertex world[3] = {};
+    for (int i = 0; i < 3; ++i) world[i] = sdk::WorldVertex{float(i), float(i % 2), 10, 0, 0xFFFFFFFF, 0, 0, 0};
+    drawWorldTriangle(*renderer, -1, world, 0);
+    sdk::MeshVertex vertices[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        vertices[i].x = float(i);
+        vertices[i].y = float(i % 2);
+        vertices[i].z = 10;
+    }
+    sdk::MeshTriangle triangles[3] = {{{0, 1, 2}, -1}, {{0, 2, 1}, -1}, {{1, 2, 0}, -1}};
+    sdk::Mesh mesh{};
+    mesh.vertices = vertices;
+    mesh.triangles = triangles;
+    mesh.vertexCount = 3;
+    mesh.triangleCount = 3;
+    drawMesh(*renderer, mesh);
+    EXPECT_EQ(displayDevice->statistics.trianglesSubmitted, 1 + 3);
+
+    writeTexture("cutout.tf", 8, 8, 1, 1, [](int, int) { return uint16_t(0x8000 | 0x1F); });
+    const int cutout = openIn(*renderer, "cutout");
+    device->setRenderState(D3DRENDERSTATE_ALPHATESTENABLE, 0);
+    device->setRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_CCW);
+    drawSprite(*renderer, 0, 0, 10, 2, cutout, 1.0f, 1, 1, 0);
+    uint32_t alphaTest = 99, cull = 99;
+    device->getRenderState(D3DRENDERSTATE_ALPHATESTENABLE, &alphaTest);
+    device->getRenderState(D3DRENDERSTATE_CULLMODE, &cull);
+    EXPECT_EQ(alphaTest, 0u);
+    EXPECT_EQ(cull, uint32_t(D3DCULL_CCW));
+    EXPECT_EQ(pixelAt(32, 32), 0x001F); // the clockwise quad is drawn under counter-clockwise culling
+}
