@@ -81,6 +81,7 @@ int Core::start(plat::Window* mainWindow) {
     if (soundOn && !startAudio(audio, window, settings)) soundOn = 0;
 
     worldDescription.open(plat::resolvePath(kWorldDescription).c_str());
+    readWorldDescriptionBytes();
     reloadFontTextures(moduleFonts, openDisplayTexture, &display);
     loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
     loadTextureFont(display, kTextureFont);
@@ -107,6 +108,19 @@ int Core::start(plat::Window* mainWindow) {
     plat::setCursorPos(window, anchor.x, anchor.y);
     loadCursor();
     return 1;
+}
+
+// Keeps the world description's bytes for modules, which read them with the SDK's own reader.
+void Core::readWorldDescriptionBytes() {
+    worldDescriptionBytes.clear();
+    if (std::FILE* file = std::fopen(plat::resolvePath(kWorldDescription).c_str(), "rb")) {
+        uint8_t chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+            worldDescriptionBytes.insert(worldDescriptionBytes.end(), chunk, chunk + n);
+        std::fclose(file);
+    }
+    worldDescriptionView.size = static_cast<uint32_t>(worldDescriptionBytes.size());
+    worldDescriptionView.bytes = worldDescriptionBytes.data();
 }
 
 // Loads the core logic module and makes its entity; false when the module could not be loaded.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "common/formats/IdfFile.h"
 #include "engine/audio/audio.h"
@@ -20,6 +21,7 @@
 
 #include <sdk/CoreServices.h>
 #include <sdk/Entity.h>
+#include <sdk/ItemData.h>
 #include <sdk/Records.h>
 
 using sdk::StartupSettings;
@@ -92,6 +94,9 @@ struct Core {
     void emptyInputQueue() { inputCount = 0; }
 
     IdfFile worldDescription;
+    // The same file's bytes, as modules read it through the core services (slot 33).
+    std::vector<uint8_t> worldDescriptionBytes;
+    sdk::ItemDataView worldDescriptionView{sdk::kItemDataViewMagic, 0, nullptr};
     ModuleTable modules;
     LayerTable layers;
     DisplayDevice display;
@@ -149,6 +154,7 @@ struct Core {
 private:
     bool loadLogicModule();
     void loadCursor();
+    void readWorldDescriptionBytes();
     void processMessages();
     void drawOverlay();
     void printOnConsole(const char* text);

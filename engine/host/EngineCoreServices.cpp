@@ -164,7 +164,7 @@ int32_t EngineCoreServices::setStartupSettings(const sdk::StartupSettings* setti
     return 0;
 }
 
-void* EngineCoreServices::getWorldDescription() { return &core_.worldDescription; }
+void* EngineCoreServices::getWorldDescription() { return &core_.worldDescriptionView; }
 
 void EngineCoreServices::timeScale(float newScale, float* oldScale) {
     if (oldScale) *oldScale = core_.timeScale;

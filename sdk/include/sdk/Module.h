@@ -20,6 +20,7 @@
 #include "sdk/ContractVersion.h"
 #include "sdk/EngineMessage.h"
 #include "sdk/Entity.h"
+#include "sdk/ItemData.h"
 #include "sdk/Records.h"
 #include "sdk/Services.h"
 #include "sdk/Types.h"

@@ -162,6 +162,12 @@ private:
         check(services->ownLayerId() == -1 && services->objectCount() == -1, "core object has no layer");
         check(services->getWindow() != nullptr, "getWindow");
         check(services->getWorldDescription() != nullptr, "getWorldDescription");
+        const sdk::ItemDataReader world(services->getWorldDescription());
+        const int32_t crate = world.findItem("crate");
+        int32_t mass = 0;
+        check(crate >= 0 && sdk::ItemDataReader::parseInt(world.getValue(crate, "mass"), &mass) && mass == 12 &&
+                  std::strcmp(world.getValue(crate, "texture", 1), "b.tga") == 0,
+              "world description read through the SDK");
 
         int32_t handle = services->registerHandle("probe", "counter");
         check(handle != -1 && services->findHandle("PROBE", "Counter") == handle, "registerHandle/findHandle");
