@@ -161,7 +161,8 @@ TEST_F(InputTest, TheWindowProcedureQueuesInputButNotRightOrMiddleDoubleClicks) 
     const uint32_t messages[] = {WM_KEYDOWN,     WM_KEYUP,         WM_CHAR,          WM_MOUSEMOVE,
                                  WM_LBUTTONDOWN, WM_LBUTTONUP,     WM_LBUTTONDBLCLK, WM_RBUTTONDOWN,
                                  WM_RBUTTONUP,   WM_RBUTTONDBLCLK, WM_MBUTTONDOWN,   WM_MBUTTONUP,
-                                 WM_MBUTTONDBLCLK, WM_MOUSEWHEEL,  WM_PAINT};
+                                 WM_MBUTTONDBLCLK, WM_MOUSEWHEEL,  WM_PAINT,         WM_SYSKEYDOWN,
+                                 WM_SYSKEYUP}; // system keys (F10, Alt+key) are the window's
     for (uint32_t message : messages) engineWindowProcedure(window, message, 'A', 0);
     ASSERT_EQ(core->inputCount, 12);
     for (int i = 0; i < core->inputCount; ++i) {
