@@ -364,14 +364,7 @@ TEST_F(DrawTest, WorldServicesForwardToTheRenderer) {
 // The statistics' submitted figure counts what modules hand in as triangles (world triangles, meshes),
 // not the triangles of models; sprites leave the module's alpha test and culling as it set them.
 TEST_F(DrawTest, SubmittedTrianglesAndSpriteStatesAreTheModules) {
-    TestModel model;
-    model.add(-1, -1, 10, 0xFFFFFFFF);
-    model.add(0, 1, 10, 0xFFFFFFFF);
-    model.add(1, -1, 10, 0xFFFFFFFF);
-    model.triangles = {0, 1, 2};
-    model.header.texture = -1;
-    model.header.sphereRadius = 1.5f;
-    model.header.sphereCentre = {0, 0, 10};
+    TestModel model = whiteTriangle(10);
     drawModel(*pipeline, model.view(), 0, 0);
     EXPECT_EQ(displayDevice->statistics.trianglesSubmitted, 0);
 
