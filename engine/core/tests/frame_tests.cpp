@@ -29,6 +29,8 @@ public:
         codes.push_back(code);
         return 0;
     }
+    // Its vectors need its own destructor: the default destroy runs only Entity's.
+    sdk::Entity* destroy(int32_t destroyFlags) override { return sdk::destroyAs(this, destroyFlags); }
     // Paints the top-left pixel of the back buffer white when asked: something the 2D pass drew.
     int32_t draw(int32_t, int32_t) override {
         if (paintOn) paintOn->soft.backBuffer.storage[0] = 0xFFFF;
