@@ -198,8 +198,9 @@ int64_t musicPosition(const SoundMixer* mixer) {
     if (trackEnded(music)) return musicDuration(mixer);
     int64_t played;
     {
+        // Frames stepped over, plus those the position has passed that the next mix will step over.
         std::lock_guard<std::mutex> guard(mixer->lock);
-        played = music.framesPlayed;
+        played = music.framesPlayed + static_cast<int64_t>(music.fraction >> kFractionBits);
     }
     if (music.lengthFrames > 0) played = std::min(played, music.lengthFrames);
     return played * kTicksPerSecond / music.rate;

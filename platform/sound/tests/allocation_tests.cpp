@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "platform/sound/sound.h"
-#include "platform/sound/tests/WavFiles.h"
+#include "platform/sound/tests/SoundTestSupport.h"
 
 namespace {
 std::atomic<long> g_allocations{0};

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "platform/sound/sound.h"
-#include "platform/sound/tests/WavFiles.h"
+#include "platform/sound/tests/SoundTestSupport.h"
 
 namespace {
 
@@ -249,20 +249,7 @@ protected:
         ASSERT_TRUE(plat::openMusic(mixer, "tone.MP3", &error)) << error;
     }
 
-    // Mixes frames output frames, never outrunning the decoder; returns the loudest sample.
-    int mixMusicFrames(int frames) {
-        int peak = 0;
-        while (frames > 0) {
-            const int chunk = std::min(frames, 1024);
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (plat::musicFramesBuffered(mixer) < chunk + 2 && !plat::musicDecodedToEnd(mixer) &&
-                   std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            for (int16_t s : mix(chunk)) peak = std::max(peak, std::abs(static_cast<int>(s)));
-            frames -= chunk;
-        }
-        return peak;
-    }
+    int mixMusicFrames(int frames) { return wavfiles::mixMusicFrames(mixer, frames); }
 };
 
 TEST_F(MusicTest, PlaysReportsPositionRewindsAndEnds) {

@@ -1,6 +1,8 @@
-// Writes small WAV and MP3 files for the sound tests.
+// Small WAV and MP3 files for the sound tests, and mixing music by hand without outrunning its decoder.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -8,7 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "platform/sound/sound.h"
 
 namespace wavfiles {
 
@@ -71,6 +76,23 @@ inline bool writeToneMp3(const std::filesystem::path& path, double seconds, doub
     const bool ok = std::system(command.c_str()) == 0 && std::filesystem::exists(path);
     std::filesystem::remove(wav);
     return ok;
+}
+
+// Mixes frames output frames in chunks, each once the decoder is ahead of it; returns the loudest sample.
+inline int mixMusicFrames(plat::SoundMixer* mixer, int frames) {
+    int peak = 0;
+    int16_t out[1024 * 2];
+    while (frames > 0) {
+        const int chunk = std::min(frames, 1024);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (plat::musicFramesBuffered(mixer) < chunk + 2 && !plat::musicDecodedToEnd(mixer) &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        plat::mixSound(mixer, out, chunk);
+        for (int i = 0; i < chunk * 2; ++i) peak = std::max(peak, std::abs(static_cast<int>(out[i])));
+        frames -= chunk;
+    }
+    return peak;
 }
 
 } // namespace wavfiles
