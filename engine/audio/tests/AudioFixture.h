@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 class AudioFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        setenv("SDL_AUDIODRIVER", "dummy", 0); // headless unless the environment names a driver
         workDir = std::filesystem::temp_directory_path() / ("audio_test_" + std::to_string(getpid()));
         std::filesystem::create_directories(workDir);
         previousDir = std::filesystem::current_path();
