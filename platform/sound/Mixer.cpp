@@ -37,10 +37,9 @@ template <int Channels>
 void mixSpan(const SoundBuffer& b, float* out, int count) {
     const int16_t* s = b.data->samples;
     uint64_t position = b.position;
-    constexpr float kFractionScale = 1.0f / static_cast<float>(kOneFrame);
     for (int i = 0; i < count; ++i) {
         const uint32_t index = static_cast<uint32_t>(position >> kFractionBits);
-        const float t = static_cast<float>(position & (kOneFrame - 1)) * kFractionScale;
+        const float t = fractionOf(position);
         const int16_t* a = s + index * Channels;
         const float left = a[0] + (a[Channels] - a[0]) * t;
         const float right = Channels == 2 ? a[1] + (a[3] - a[1]) * t : left;
@@ -55,7 +54,7 @@ void mixLastFrame(const SoundBuffer& b, float* out) {
     const SampleData& d = *b.data;
     const uint32_t index = d.frameCount - 1;
     const uint32_t after = b.looping ? 0 : index;
-    const float t = static_cast<float>(b.position & (kOneFrame - 1)) / static_cast<float>(kOneFrame);
+    const float t = fractionOf(b.position);
     float channel[2];
     for (int c = 0; c < 2; ++c) {
         const int source = d.channels == 2 ? c : 0;

@@ -122,7 +122,6 @@ void mixMusic(MusicStream& music, float* accumulator, int frames) {
         if (!popFrame(music, music.next)) std::copy(music.current, music.current + 2, music.next);
         music.primed = true;
     }
-    constexpr float kFractionScale = 1.0f / static_cast<float>(kOneFrame);
     for (int i = 0; i < frames; ++i) {
         while (music.fraction >= kOneFrame) {
             int16_t after[2];
@@ -132,7 +131,7 @@ void mixMusic(MusicStream& music, float* accumulator, int frames) {
             music.fraction -= kOneFrame;
             ++music.framesPlayed;
         }
-        const float t = static_cast<float>(music.fraction) * kFractionScale;
+        const float t = fractionOf(music.fraction);
         for (int c = 0; c < 2; ++c) {
             const float sample = music.current[c] + (music.next[c] - music.current[c]) * t;
             accumulator[2 * i + c] += sample * music.gain;

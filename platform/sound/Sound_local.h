@@ -18,6 +18,13 @@ namespace plat {
 // Positions advance in 32.32 fixed point: whole source frames above, the fraction below.
 constexpr int kFractionBits = 32;
 constexpr uint64_t kOneFrame = uint64_t{1} << kFractionBits;
+// The fraction of a 32.32 position as a float from 0 to 1. Only its top 24 bits are kept (all a float
+// holds), which turns it into a signed 32-bit value: one conversion instruction, where an unsigned 64-bit
+// one takes a branch.
+inline float fractionOf(uint64_t position) {
+    return static_cast<float>(static_cast<int32_t>((position & (kOneFrame - 1)) >> 8)) * (1.0f / 16777216.0f);
+}
+
 // The mix works through its output in chunks of this many frames (SDL asks for 1024 at a time).
 constexpr int kMixChunkFrames = 1024;
 // Decoded music waiting to play: about 1.5 s at 44.1 kHz, a power of two for cheap wrapping.
