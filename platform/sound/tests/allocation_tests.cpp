@@ -3,29 +3,12 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <new>
 #include <thread>
 
 #include "platform/sound/sound.h"
 #include "platform/sound/tests/SoundTestSupport.h"
-
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-void* operator new(std::size_t size) {
-    ++g_allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#include "platform/tests/CountingNew.h"
 
 namespace {
 
@@ -50,9 +33,9 @@ TEST(SoundAllocation, MixingVoicesAndMusicAllocatesNothing) {
         while (plat::musicFramesBuffered(mixer) < 8192) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     int16_t out[2048 * 2];
-    const long before = g_allocations.load();
+    const long before = countingnew::allocations.load();
     for (int i = 0; i < 4; ++i) plat::mixSound(mixer, out, 2048);
-    EXPECT_EQ(g_allocations.load() - before, 0);
+    EXPECT_EQ(countingnew::allocations.load() - before, 0);
     plat::destroySoundMixer(mixer);
     fs::remove_all(dir);
 }
