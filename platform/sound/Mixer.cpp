@@ -140,6 +140,11 @@ SampleData* readWavFile(const char* windowsPath, int* dataBytes, const char** er
         *error = SDL_GetError();
         return nullptr;
     }
+    if (rawBytes == 0) {
+        SDL_FreeWAV(raw);
+        *error = "no samples";
+        return nullptr;
+    }
     const int channels = spec.channels >= 2 ? 2 : 1;
     SDL_AudioCVT cvt;
     if (spec.freq <= 0 || SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, AUDIO_S16SYS,
