@@ -34,6 +34,13 @@ int32_t openFontTexture(void* display, const char* name) { return openTexture(*s
 
 Core::Core() {
     display.renderer->models = &modelSource;
+    lighting.models = &models;
+    lighting.setFog = [](void* device, uint32_t colour, int32_t maximum, float density) {
+        static_cast<DisplayDevice*>(device)->setFog(colour, maximum, density);
+    };
+    lighting.fogContext = &display;
+    lighting.meshOf = meshOfEntity;
+    lighting.meshContext = display.renderer.get();
     settings.musicOff = 1;
     coreServices = std::make_unique<EngineCoreServices>(*this, nullptr);
     imageServices = makeImageServices(*this, nullptr);
@@ -77,6 +84,7 @@ int Core::start(plat::Window* mainWindow) {
     if (soundOn && !startAudio(audio, window, settings)) soundOn = 0;
 
     worldDescription.open(plat::resolvePath(kWorldDescription).c_str());
+    loadPointLights(lighting, worldDescription);
     reloadFontTextures(moduleFonts, openFontTexture, &display);
     loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
     loadTextureFont(display, kTextureFont);
@@ -160,6 +168,7 @@ int Core::restart() {
     std::snprintf(logicModuleName, sizeof logicModuleName, "%.31s", settings.logicModule);
     if (!loadLogicModule()) renderFlags = kRenderOverlay;
     display.setFog(0, 0, 0.0f);
+    loadPointLights(lighting, worldDescription);
     unloadModel(models, cursorObject.geometryModel);
     loadCursor();
     timeScale = 1.0f;

@@ -15,6 +15,7 @@
 #include "engine/graphics/ModelStoreSource.h"
 #include "engine/graphics/graphics.h"
 #include "engine/host/host.h"
+#include "engine/world/Lighting.h"
 #include "engine/world/ModuleFonts.h"
 #include "engine/world/world.h"
 
@@ -98,6 +99,7 @@ struct Core {
     ModelStore models;
     ModelStoreSource modelSource{models}; // how the renderer reads the store
     FontTable moduleFonts;
+    LightingEnvironment lighting; // point lights from the world description, the rest from modules
     Audio audio;
 
     int soundOn = 0;
