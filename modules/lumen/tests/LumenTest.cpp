@@ -195,6 +195,33 @@ TEST_F(LumenInEngine, NoHeightMeansNoHeightFactor) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(probes[i].diffuse, 0xd1c1b2u) << i;
 }
 
+// The renderer runs the background pass only for layers whose options ask for it. The slabs here are
+// plain statically lit objects: inactive, so lumen's own update leaves them alone.
+TEST_F(LumenInEngine, TheSceneLightsLayersWhoseOptionsAskForIt) {
+    Layer* unlit = layerById(*core, createLayer(*core, nullptr));
+    ASSERT_NE(unlit, nullptr);
+    EXPECT_EQ(layer->coreServices->setLayerOptions(0, kLayerOptionLit), kLayerOptionLit);
+    sdk::PlacedObject& lit = createLumen("slab");
+    Layer* const litLayer = layer;
+    layer = unlit;
+    sdk::PlacedObject& other = createLumen("slab");
+    ASSERT_NE(lit.geometryModel, other.geometryModel);
+    for (sdk::PlacedObject* slab : {&lit, &other}) {
+        slab->flags = sdk::kFlagGeometry | sdk::kFlagStaticLit | sdk::kFlagPlaced;
+        slab->active = 0;
+    }
+    applyLightFrom({0, 1, 0});
+    core->frame();
+    sdk::ModelVertex* vertices = nullptr;
+    getObject(core->models, lit.geometryModel, 0, &vertices, nullptr);
+    EXPECT_EQ(vertices[0].specular & kVertexLit, kVertexLit);
+    EXPECT_EQ(lit.litMatrix.m[2][0], 0.0f); // no longer marked never-lit
+    EXPECT_EQ(litLayer->lighting.entity, 1);
+    getObject(core->models, other.geometryModel, 0, &vertices, nullptr);
+    EXPECT_EQ(vertices[0].specular, 0u);
+    EXPECT_EQ(other.litMatrix.m[2][0], kNeverLitMark);
+}
+
 TEST_F(LumenInEngine, WithoutGeometryUpdateDoesNothingAndTheObjectIsStillDrawn) {
     sdk::PlacedObject& bare = createLumen(nullptr);
     EXPECT_EQ(bare.geometryModel, -1);
