@@ -8,15 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
-#include <unistd.h>
 
 #include "common/formats/tests/IdfTestFiles.h"
 #include "common/formats/tests/ModelFileWriter.h"
-#include "engine/core/Core.h"
 #include "engine/core/Diagnostics.h"
+#include "engine/core/tests/CoreFixture.h"
 #include "engine/host/Layers.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -50,10 +47,11 @@ std::vector<uint8_t> slabModel() {
     return qfftest::writeModel(model);
 }
 
-class LumenInEngine : public ::testing::Test {
+// A started core whose working directory gets lumen, the model and a world description naming it.
+class LumenInEngine : public CoreFixture {
 protected:
     void SetUp() override {
-        workDir = std::filesystem::temp_directory_path() / ("lumen_test_" + std::to_string(getpid()));
+        CoreFixture::SetUp();
         std::filesystem::create_directories(workDir / "MODULES");
         std::filesystem::copy_file(LUMEN_MODULE_PATH, workDir / "MODULES" / "lumen.so");
         std::filesystem::create_directories(workDir / "RESOURCE" / "MODELS");
@@ -63,31 +61,13 @@ protected:
         std::filesystem::create_directories(workDir / "RESOURCE" / "WORLDS");
         idftest::writeBytes(workDir / "RESOURCE" / "WORLDS" / "abc.idf",
                             idftest::idfBytes({{{"name", "slab"}, {"class", "anything"}, {"geometry", "slab.qlf"}}}));
-        previousDir = std::filesystem::current_path();
-        std::filesystem::current_path(workDir);
-        ASSERT_TRUE(plat::initialise(true));
-        plat::WindowDesc desc;
-        desc.procedure = [](plat::Window* w, uint32_t m, uint32_t wp, int32_t lp) {
-            return plat::defWindowProc(w, m, wp, lp);
-        };
-        window = plat::createWindow(desc);
-        ASSERT_NE(window, nullptr);
-        core = std::make_unique<Core>();
-        ASSERT_EQ(core->start(window), 1);
+        // The core started before the description was there; it reads it as start would.
+        ASSERT_TRUE(core->worldDescription.open("RESOURCE/WORLDS/abc.idf"));
         core->renderFlags = kRenderScene;
         core->overlayMode = 0;
         const int layerId = createLayer(*core, nullptr);
         ASSERT_GE(layerId, 0);
         layer = layerById(*core, layerId);
-    }
-
-    void TearDown() override {
-        core->shutdown();
-        core.reset();
-        plat::destroyWindow(window);
-        plat::shutdown();
-        std::filesystem::current_path(previousDir);
-        std::filesystem::remove_all(workDir);
     }
 
     sdk::PlacedObject& createLumen(const char* item) {
@@ -134,9 +114,6 @@ protected:
         ASSERT_GE(addViewport(*layer, &view), 0);
     }
 
-    std::filesystem::path workDir, previousDir;
-    plat::Window* window = nullptr;
-    std::unique_ptr<Core> core;
     Layer* layer = nullptr;
 };
 
