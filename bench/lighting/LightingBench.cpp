@@ -90,8 +90,10 @@ struct LitLayer {
 
 constexpr int64_t kLayerVertices = int64_t(kEntities) * kObjectsPerModel * kVerticesPerObject;
 
+// The whole layer in one call, with the directional light and range(0) point lights.
 void BM_BackgroundPassWholeLayer(benchmark::State& state) {
     LitLayer layer;
+    layer.env.pointLightCount = int32_t(state.range(0));
     for (auto _ : state) {
         applyLight(layer.env); // start again from the first entity
         lightContextStep(layer.env, layer.progress, layer.objects, 1000000);
@@ -99,7 +101,7 @@ void BM_BackgroundPassWholeLayer(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kLayerVertices);
     state.counters["vertices"] = double(kLayerVertices);
 }
-BENCHMARK(BM_BackgroundPassWholeLayer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BackgroundPassWholeLayer)->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond);
 
 double threadCpuMs() {
     timespec t{};

@@ -138,7 +138,7 @@ void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
     for (int position = 0; position < core.layers.count; ++position) {
         Layer* layer = core.layers.layers[position];
         if (!layer || layer->hidden) continue;
-        if (layer->options & kLayerOptionLit)
+        if (layer->options & sdk::kLayerOptionLit)
             lightContextStep(core.lighting, layer->lighting, layerObjects(*layer), kLightingBudgetMs);
         r.objectCount += layer->objectCount;
         r.viewportCount += layer->viewportCount;

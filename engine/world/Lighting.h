@@ -19,8 +19,6 @@ class IdfFile;
 constexpr int32_t kMaxPointLights = 16;
 // The renderer's budget for one layer's background pass per frame, in milliseconds.
 constexpr uint32_t kLightingBudgetMs = 5;
-// Layer option bit that asks for the background pass.
-constexpr int32_t kLayerOptionLit = 1;
 
 // Vertex specular flag byte: the background pass leaves fixed vertices alone; lit marks a lit vertex.
 constexpr uint32_t kVertexFixed = 0x01000000u;

@@ -177,7 +177,7 @@ TEST_F(LumenInEngine, NoHeightMeansNoHeightFactor) {
 TEST_F(LumenInEngine, TheSceneLightsLayersWhoseOptionsAskForIt) {
     Layer* unlit = layerById(*core, createLayer(*core, nullptr));
     ASSERT_NE(unlit, nullptr);
-    EXPECT_EQ(layer->coreServices->setLayerOptions(0, kLayerOptionLit), kLayerOptionLit);
+    EXPECT_EQ(layer->coreServices->setLayerOptions(0, sdk::kLayerOptionLit), sdk::kLayerOptionLit);
     sdk::PlacedObject& lit = createLumen("slab");
     Layer* const litLayer = layer;
     layer = unlit;
