@@ -199,6 +199,40 @@ TEST_F(LumenInEngine, TheSceneLightsLayersWhoseOptionsAskForIt) {
     EXPECT_EQ(other.litMatrix.m[2][0], kNeverLitMark);
 }
 
+// Point lights come from the world description at start and restart, and reach lit layers.
+TEST_F(LumenInEngine, PointLightsFromTheWorldDescriptionReachALitLayer) {
+    core->worldDescription.close();
+    idftest::writeBytes(workDir / "RESOURCE" / "WORLDS" / "abc.idf",
+                        idftest::idfBytes({{{"name", "slab"}, {"geometry", "slab.qlf"}},
+                                           {{"name", "lights"}, {"light", "lamp"}},
+                                           {{"name", "lamp"}, {"position", "-2 1 -2"}, {"range", "1"},
+                                            {"colour", "0.5 0.5 0.5"}}}));
+    ASSERT_TRUE(core->worldDescription.open("RESOURCE/WORLDS/abc.idf"));
+    core->settings.width = 800;
+    core->settings.height = 600;
+    ASSERT_EQ(core->restart(), 1);
+    ASSERT_EQ(core->lighting.pointLightCount, 1);
+    core->renderFlags = kRenderScene; // without a logic module the restart shows the overlay only
+
+    layer = layerById(*core, createLayer(*core, nullptr));
+    ASSERT_NE(layer, nullptr);
+    layer->coreServices->setLayerOptions(0, sdk::kLayerOptionLit);
+    sdk::PlacedObject& slab = createLumen("slab");
+    slab.flags = sdk::kFlagGeometry | sdk::kFlagStaticLit | sdk::kFlagPlaced;
+    slab.active = 0;
+    sdk::LightBlock* block = layer->worldServices->getLightBlock();
+    *block = sdk::LightBlock{};
+    block->direction = {0, 1, 0};
+    layer->worldServices->applyLight(); // black light, no ambient: only the lamp shows
+    core->frame();
+    // The floor corner (-2, 0, -2) lies 0.9999 below the lamp: F = 255 / 0.9998, e = 1, colour 0.5.
+    sdk::ModelVertex* floor = nullptr;
+    getObject(core->models, slab.geometryModel, 0, &floor, nullptr);
+    EXPECT_EQ(floor[0].diffuse, 0x7f7f7fu);
+    EXPECT_EQ(floor[0].specular, 0x0c0c0cu | kVertexLit);
+    EXPECT_EQ(floor[2].diffuse, 0u); // the far corner is out of reach
+}
+
 TEST_F(LumenInEngine, WithoutGeometryUpdateDoesNothingAndTheObjectIsStillDrawn) {
     sdk::PlacedObject& bare = createLumen(nullptr);
     EXPECT_EQ(bare.geometryModel, -1);
