@@ -103,6 +103,20 @@ void BM_BackgroundPassWholeLayer(benchmark::State& state) {
 }
 BENCHMARK(BM_BackgroundPassWholeLayer)->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond);
 
+// Sixteen small lights spread along the row of entities: each entity is within reach of one or two.
+void BM_BackgroundPassSixteenSpreadLights(benchmark::State& state) {
+    LitLayer layer;
+    for (int i = 0; i < kMaxPointLights; ++i)
+        layer.env.pointLights[i] = PointLight{{float(i * 32), 4, 2}, 20.0f, {1, 0.8f, 0.6f}, {0, 0, 0}, 0, 0};
+    layer.env.pointLightCount = kMaxPointLights;
+    for (auto _ : state) {
+        applyLight(layer.env);
+        lightContextStep(layer.env, layer.progress, layer.objects, 1000000);
+    }
+    state.SetItemsProcessed(state.iterations() * kLayerVertices);
+}
+BENCHMARK(BM_BackgroundPassSixteenSpreadLights)->Unit(benchmark::kMillisecond);
+
 double threadCpuMs() {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);

@@ -1,6 +1,7 @@
 // The lighting environment, the directional and point-light rules and the two lighting passes.
 #include "engine/world/Lighting.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -66,11 +67,37 @@ sdk::PlacedObject* placedOf(sdk::Entity& entity) {
 
 bool isNeverLit(const sdk::PlacedObject& entity) { return entity.litMatrix.m[2][0] == kNeverLitMark; }
 
-// Adds every point light to a vertex at world position p whose normal n is given in world space too.
-void addPointLights(const LightingEnvironment& env, const sdk::Vec3& p, const sdk::Vec3& n, uint32_t& diffuse,
-                    uint32_t& specular) {
+// The point lights that may reach some vertex of one entity: those within reach (range x sqrt 2) of the
+// sphere around its model's box, with a margin so that rounding never drops a light that a vertex would
+// have received. The rest are skipped for the whole entity, which leaves every colour as it would be.
+struct LightsInReach {
+    int32_t count = 0;
+    const PointLight* lights[kMaxPointLights];
+};
+
+LightsInReach lightsInReach(const LightingEnvironment& env, const ModelEntry& model, const sdk::ObjectMatrix& frame) {
+    LightsInReach reach;
+    const auto& m = frame.m;
+    float scale = 0;
+    for (int row = 0; row < 3; ++row)
+        scale = std::max(scale, std::sqrt(m[row][0] * m[row][0] + m[row][1] * m[row][1] + m[row][2] * m[row][2]));
+    const float* h = model.halfExtent;
+    const float boxRadius = scale * std::sqrt(h[0] * h[0] + h[1] * h[1] + h[2] * h[2]);
+    const sdk::Vec3 centre = toWorld(frame, model.centre[0], model.centre[1], model.centre[2]);
     for (int32_t i = 0; i < env.pointLightCount; ++i) {
         const PointLight& light = env.pointLights[i];
+        const float limit = (boxRadius + std::sqrt(2.0f) * std::fabs(light.range)) * 1.001f + 0.01f;
+        const sdk::Vec3 d = light.position - centre;
+        if (!(dot(d, d) > limit * limit)) reach.lights[reach.count++] = &light;
+    }
+    return reach;
+}
+
+// Adds the point lights to a vertex at world position p whose normal n is given in world space too.
+void addPointLights(const LightsInReach& reach, const sdk::Vec3& p, const sdk::Vec3& n, uint32_t& diffuse,
+                    uint32_t& specular) {
+    for (int32_t i = 0; i < reach.count; ++i) {
+        const PointLight& light = *reach.lights[i];
         sdk::Vec3 d = light.position - p;
         const float q = dot(d, d);
         // A light standing on the vertex has no direction to it.
@@ -92,13 +119,13 @@ void addPointLights(const LightingEnvironment& env, const sdk::Vec3& p, const sd
 // The background pass for one vertex of a statically lit entity: the directional light with the
 // direction in the entity's frame, then the point lights in world space.
 inline void lightStaticVertex(const LightingEnvironment& env, const sdk::ObjectMatrix& frame,
-                              const sdk::Vec3& localDirection, sdk::ModelVertex& v) {
+                              const sdk::Vec3& localDirection, const LightsInReach& reach, sdk::ModelVertex& v) {
     applyDirectionalRule(env, v.nx * localDirection.x + v.ny * localDirection.y + v.nz * localDirection.z, v.diffuse,
                          v.specular);
-    if (env.pointLightCount > 0) {
+    if (reach.count > 0) {
         const sdk::Vec3 p = toWorld(frame, v.x + kSurfaceOffset * v.nx, v.y + kSurfaceOffset * v.ny,
                                     v.z + kSurfaceOffset * v.nz);
-        addPointLights(env, p, directionToWorld(frame, v.nx, v.ny, v.nz), v.diffuse, v.specular);
+        addPointLights(reach, p, directionToWorld(frame, v.nx, v.ny, v.nz), v.diffuse, v.specular);
     }
     v.specular |= kVertexLit;
 }
@@ -111,6 +138,7 @@ bool lightStaticEntity(const LightingEnvironment& env, LightingProgress& progres
     auto outOfTime = [&] { return !neverLit && now(env) - start >= budgetMs; };
     const sdk::ObjectMatrix& frame = entity.worldMatrix;
     const sdk::Vec3 localDirection = intoFrame(frame, env.direction);
+    const LightsInReach reach = lightsInReach(env, model, frame);
     for (; progress.group < model.groupCount; ++progress.group) {
         model.currentGroup = progress.group;
         const ModelGroup& group = *model.groups[progress.group];
@@ -122,7 +150,7 @@ bool lightStaticEntity(const LightingEnvironment& env, LightingProgress& progres
                 sdk::ModelVertex& v = parts.vertices[progress.vertex];
                 if (v.specular & kVertexFixed) continue;
                 if ((progress.vertex & 0xff) == 0xff && outOfTime()) return false;
-                lightStaticVertex(env, frame, localDirection, v);
+                lightStaticVertex(env, frame, localDirection, reach, v);
             }
             progress.vertex = 0;
         }

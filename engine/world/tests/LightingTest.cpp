@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <random>
 #include <unistd.h>
 
 #include "common/formats/tests/IdfTestFiles.h"
@@ -143,6 +144,58 @@ TEST_F(LightingFixture, PointLightReachAndCone) {
         EXPECT_EQ(v.diffuse, k.diffuse);
         EXPECT_EQ(v.specular, k.specular | kVertexLit);
     }
+}
+
+// Lights out of reach of an entity's whole box are skipped for the entity: near that boundary every
+// vertex must still come out as it does in a model whose loose bounds skip nothing.
+TEST_F(LightingFixture, SkippingLightsOutOfReachChangesNoColour) {
+    auto cube = [](float half) {
+        qfftest::Object object;
+        const int16_t q = int16_t(std::lround(2.0 * 32767.0 / half));
+        for (int i = 0; i < 8; ++i) {
+            qfftest::Vertex v;
+            v.q[0] = (i & 1) ? q : int16_t(-q), v.q[1] = (i & 2) ? q : int16_t(-q), v.q[2] = (i & 4) ? q : int16_t(-q);
+            v.n[0] = (i & 1) ? 73 : -73, v.n[1] = (i & 2) ? 73 : -73, v.n[2] = (i & 4) ? 73 : -73;
+            object.vertices.push_back(v);
+        }
+        object.triangles = {{0, 1, 2}};
+        qfftest::Model model = modelOfGroups({{object}});
+        model.halfExtent[0] = model.halfExtent[1] = model.halfExtent[2] = half;
+        return model;
+    };
+    const int32_t tight = worldtest::load(*store, cube(2.0f));  // corners at +-2 on the box
+    const int32_t loose = worldtest::load(*store, cube(32767.0f)); // the same corners in a large box
+    ASSERT_GE(tight, 0);
+    ASSERT_GE(loose, 0);
+    TestObject a(10, 3, -1, 2, 1, kStaticLit, tight), b(11, 3, -1, 2, 1, kStaticLit, loose);
+    a.worldMatrix.m[0][0] = 0.6f, a.worldMatrix.m[0][2] = -0.8f, a.worldMatrix.m[2][0] = 0.8f, a.worldMatrix.m[2][2] = 0.6f;
+    b.worldMatrix = a.worldMatrix;
+    sdk::Entity* objects[] = {&a, &b};
+    std::mt19937 random(14);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f), spread(-0.3f, 0.3f);
+    const float boxRadius = std::sqrt(12.0f);
+    int lit = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        // A light about as far from the box centre as the box radius plus the light's reach, near the
+        // diagonal through a corner (the only place where a vertex lies that far out).
+        const float sx = (trial & 1) ? 1.0f : -1.0f, sy = (trial & 2) ? 1.0f : -1.0f, sz = (trial & 4) ? 1.0f : -1.0f;
+        const sdk::Vec3 corner{0.6f * sx + 0.8f * sz, sy, -0.8f * sx + 0.6f * sz}; // turned as the entities are
+        sdk::Vec3 direction = corner + sdk::Vec3{spread(random), spread(random), spread(random)} * 0.2f;
+        direction = direction / std::sqrt(dot(direction, direction));
+        const float range = 1.0f + 0.5f * (unit(random) + 1.0f);
+        const sdk::Vec3 centre{3, -1, 2};
+        env.pointLights[0] = PointLight{centre + direction * (boxRadius + range * 1.41421356f + spread(random)), range,
+                                        {1, 1, 1}, {0, 0, 0}, 0, 0};
+        env.pointLightCount = 1;
+        applyWhiteLight({0, 0, 0});
+        runPass(objects);
+        for (int i = 0; i < 8; ++i) {
+            ASSERT_EQ(vertex(tight, 0, 0, i).diffuse, vertex(loose, 0, 0, i).diffuse) << trial << " " << i;
+            ASSERT_EQ(vertex(tight, 0, 0, i).specular, vertex(loose, 0, 0, i).specular) << trial << " " << i;
+            lit += vertex(tight, 0, 0, i).diffuse != 0;
+        }
+    }
+    EXPECT_GT(lit, 20); // the boundary was really crossed
 }
 
 TEST_F(LightingFixture, BackgroundPassLeavesFixedVerticesAndLightsTurnedEntitiesInTheirOwnFrame) {
