@@ -249,13 +249,4 @@ TEST_F(LumenInEngine, WithoutGeometryUpdateDoesNothingAndTheObjectIsStillDrawn) 
     EXPECT_EQ(fog, 1);
 }
 
-TEST_F(LumenInEngine, PlacementOperations) {
-    sdk::PlacedObject& slab = createLumen("slab");
-    EXPECT_EQ(slab.setParameter(1, 2.5f), 1);
-    EXPECT_EQ(slab.placement[1], 2.5f);
-    EXPECT_EQ(slab.setParameter(6, 1.0f), 0); // outside the placement: refused, nothing written
-    EXPECT_EQ(slab.setPlacement(1, 2, 3, 0.1f, 0.2f, 0.3f), 1);
-    EXPECT_EQ(slab.placement[5], 0.3f);
-}
-
 } // namespace
