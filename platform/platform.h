@@ -33,8 +33,8 @@ struct WindowDesc {
     void* userData = nullptr;
 };
 
-// Starts SDL's video and event subsystems. Headless selects SDL's dummy video driver (unless the
-// environment already names one) and makes message boxes take their scripted answer.
+// Starts SDL's video and event subsystems. Headless selects SDL's dummy video and audio drivers (unless
+// the environment already names others) and makes message boxes take their scripted answer.
 // Without --headless a display must be reachable (DISPLAY, WAYLAND_DISPLAY, or a driver named in
 // SDL_VIDEODRIVER); otherwise initialise fails and initialiseError says why.
 bool initialise(bool headless);

@@ -187,7 +187,10 @@ bool environmentNames(const char* variable) {
 bool initialise(bool headless) {
     if (g.initialised) return true;
     g.headless = headless;
-    if (headless) setenv("SDL_VIDEODRIVER", "dummy", 0);
+    if (headless) {
+        setenv("SDL_VIDEODRIVER", "dummy", 0);
+        setenv("SDL_AUDIODRIVER", "dummy", 0); // another driver named here still wins (disk records the mix)
+    }
     // Without a display SDL may settle on a driver that shows nothing; a window nobody can see is a
     // failure unless a driver was asked for by name.
     if (!environmentNames("SDL_VIDEODRIVER") && !environmentNames("DISPLAY") && !environmentNames("WAYLAND_DISPLAY")) {
