@@ -3,6 +3,8 @@
 
 #include "tools/bsp/compiler/compiler.h"
 
+#include "common/bsp/Bsp.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -26,6 +28,10 @@ inline int16_t quantiseOnGrid(float x, float c, float h) {
 inline float positionOnGrid(int16_t q, float c, float h) {
     return float(double(q) * double(h) / 32767.0 + double(c));
 }
+
+// createBsp, also handing back the tree as built (nodes in creation order with planes, face lists and
+// children), which the tests compare with the runtime's rebuild of the exported file.
+bool createBspKeepingTree(Scene* scene, const BspOptions& options, Progress& progress, bool log, bsp::Tree* built);
 
 // Little-endian byte output.
 struct ByteWriter {
