@@ -1,0 +1,424 @@
+#include "tools/bsp/window/CompilerWindow.h"
+
+#include "tools/bsp/window/WindowPrompts.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+const char kWindowTitle[] = "QLF editor";
+const char kSceneFilter[] = "Quarry Final (*.qlf)";
+const char kModelFilter[] = "quarry file format (*.qff)";
+// How often the status bar's clock moves while an operation runs.
+constexpr int kElapsedTickMs = 200;
+
+QByteArray filePath(const QString& path) { return QFile::encodeName(path); }
+
+const char* operationName(int operation) {
+    static const char* const names[] = {"Export textures", "Create BSP", "Calculate normals", "First optimization"};
+    return names[operation];
+}
+
+// "options": the two BSP build switches and "Ok"; the window keeps what Ok confirms.
+class OptionsDialog : public QDialog {
+public:
+    OptionsDialog(QWidget* parent, const compiler::BspOptions& options) : QDialog(parent) {
+        setWindowTitle("options");
+        fastBuild_ = new QCheckBox("fast build", this);
+        fastBuild_->setChecked(options.fastBuild);
+        fastLoad_ = new QCheckBox("fast load", this);
+        fastLoad_->setChecked(options.fastLoad);
+        auto* ok = new QPushButton("Ok", this);
+        ok->setDefault(true);
+        connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+        auto* column = new QVBoxLayout(this);
+        column->addWidget(fastBuild_);
+        column->addWidget(fastLoad_);
+        column->addWidget(ok);
+    }
+    void store(compiler::BspOptions* options) const {
+        options->fastBuild = fastBuild_->isChecked();
+        options->fastLoad = fastLoad_->isChecked();
+    }
+
+private:
+    QCheckBox* fastBuild_;
+    QCheckBox* fastLoad_;
+};
+
+} // namespace
+
+// Carries what an operation reports to the window. Operations call it on whatever thread runs them; the
+// calls reach the widgets queued when that is the worker thread, and in order.
+class WindowProgress : public compiler::Progress {
+public:
+    explicit WindowProgress(CompilerWindow* window) : window_(window) {}
+
+    void logLine(const char* text) override {
+        const QString line = QString::fromLocal8Bit(text);
+        QMetaObject::invokeMethod(window_, [window = window_, line] { window->appendLog(line); });
+    }
+    void titleText(const char* text) override {
+        QMetaObject::invokeMethod(window_, [window = window_, title = QString::fromLocal8Bit(text)] {
+            window->setWindowTitle(title);
+        });
+    }
+    void progressValue(int permille) override {
+        QMetaObject::invokeMethod(window_, [window = window_, permille] { window->progressBar()->setValue(permille); });
+    }
+
+private:
+    CompilerWindow* window_;
+};
+
+CompilerWindow::CompilerWindow(WindowPrompts& prompts, QWidget* parent)
+    : QMainWindow(parent), prompts_(prompts), progress_(std::make_unique<WindowProgress>(this)) {
+    setWindowTitle(kWindowTitle);
+    move(300, 200);
+    resize(350, 450);
+    setAcceptDrops(true);
+
+    log_ = new QPlainTextEdit(this);
+    log_->setReadOnly(true);
+    log_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    log_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Drops belong to the window, not to the text.
+    log_->setAcceptDrops(false);
+    setCentralWidget(log_);
+
+    elapsedLabel_ = new QLabel(this);
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setRange(0, 1000);
+    progressBar_->setValue(0);
+    progressBar_->setMaximumWidth(120);
+    statusBar()->addWidget(elapsedLabel_, 1);
+    statusBar()->addPermanentWidget(progressBar_);
+    elapsedTicker_ = new QTimer(this);
+    elapsedTicker_->setInterval(kElapsedTickMs);
+    connect(elapsedTicker_, &QTimer::timeout, this, [this] { showElapsed("running"); });
+
+    buildMenus();
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
+    setCommandState(CommandState::NoScene);
+}
+
+CompilerWindow::~CompilerWindow() {
+    if (worker_.joinable()) {
+        progress_->requestBreak();
+        worker_.join();
+    }
+}
+
+void CompilerWindow::buildMenus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    open_ = file->addAction("&Open", this, &CompilerWindow::openFile);
+    save_ = file->addAction("&Save", this, &CompilerWindow::saveFile);
+    exportAs_ = file->addAction("&Export as...", this, &CompilerWindow::exportModelAs);
+    exportTextures_ = file->addAction("&Export textures", this, [this] { startOperation(Operation::ExportTextures); });
+    file->addSeparator();
+    exit_ = file->addAction("E&xit", this, &QWidget::close);
+
+    QMenu* action = menuBar()->addMenu("&Action");
+    break_ = action->addAction("Brea&k!", this, &CompilerWindow::breakOperation);
+    createBsp_ = action->addAction("Create &BSP", this, [this] { startOperation(Operation::CreateBsp); });
+    normals_ = action->addAction("Calculate &normals", this, [this] { startOperation(Operation::Normals); });
+    firstOptimization_ = action->addAction("&First optimization", this, [this] { startOperation(Operation::Merge); });
+
+    QMenu* options = menuBar()->addMenu("&Options");
+    options_ = options->addAction("&BSP", this, &CompilerWindow::showOptions);
+}
+
+void CompilerWindow::setCommandState(CommandState state) {
+    const bool scene = state == CommandState::SceneOpened || state == CommandState::SceneWorked;
+    for (QAction* command : {createBsp_, normals_, firstOptimization_, options_, exportTextures_, exportAs_})
+        command->setEnabled(scene);
+    // Save waits for a first operation; until then the file holds what the scene holds.
+    save_->setEnabled(state == CommandState::SceneWorked);
+    open_->setEnabled(state != CommandState::Running);
+    break_->setEnabled(state == CommandState::Running);
+}
+
+// --- Log ------------------------------------------------------------------------------------------------
+
+void CompilerWindow::appendLog(const QString& line) {
+    log_->appendPlainText(line.left(kLogLimit));
+    // The document counts one separator per line, the last line's included.
+    QTextDocument* text = log_->document();
+    while (text->characterCount() - 1 > kLogLimit && text->blockCount() > 1) {
+        QTextCursor oldest(text->firstBlock());
+        oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+        oldest.removeSelectedText();
+    }
+    log_->moveCursor(QTextCursor::End);
+    log_->ensureCursorVisible();
+}
+
+// --- Open, Save, Export ---------------------------------------------------------------------------------
+
+QString CompilerWindow::promptTitle() const { return path_.isEmpty() ? QString(kWindowTitle) : path_; }
+
+void CompilerWindow::openFile() {
+    if (isBusy() || !confirmDiscard()) return;
+    const QString path = chooseSceneToOpen();
+    if (!path.isEmpty()) openUntilRead(path);
+}
+
+void CompilerWindow::openPath(const QString& path) {
+    if (isBusy() || !confirmDiscard()) return;
+    openUntilRead(path);
+}
+
+QString CompilerWindow::chooseSceneToOpen() {
+    FileRequest request;
+    request.caption = "Open";
+    request.filter = kSceneFilter;
+    request.defaultSuffix = "qlf";
+    request.directory = QDir::currentPath();
+    for (;;) {
+        const QString path = prompts_.chooseFile(this, request);
+        if (path.isEmpty() || QFileInfo::exists(path)) return path;
+        const auto answer = prompts_.ask(this, "Open", QString("%1 does not exist. Create it?").arg(path),
+                                         QMessageBox::Yes | QMessageBox::No);
+        // No, or a file that cannot be made, goes back to the dialog.
+        if (answer == QMessageBox::Yes && createEmptyScene(path)) return path;
+    }
+}
+
+bool CompilerWindow::createEmptyScene(const QString& path) {
+    compiler::Scene empty;
+    empty.lods.resize(1);
+    return compiler::writeScene(filePath(path).constData(), empty, *progress_);
+}
+
+void CompilerWindow::openUntilRead(QString path) {
+    for (;;) {
+        scene_.reset();
+        modified_ = false;
+        path_ = path;
+        auto scene = std::make_unique<compiler::Scene>();
+        std::string error;
+        if (compiler::readScene(filePath(path).constData(), scene.get(), *progress_, &error)) {
+            scene_ = std::move(scene);
+            compiler::logSceneSummary(filePath(path).constData(), *scene_, *progress_);
+            setCommandState(CommandState::SceneOpened);
+            return;
+        }
+        path_.clear();
+        setCommandState(CommandState::NoScene);
+        prompts_.warn(this, "Can't open qlf file", path + "\n" + QString::fromLocal8Bit(error.c_str()));
+        path = chooseSceneToOpen();
+        if (path.isEmpty()) return;
+    }
+}
+
+void CompilerWindow::saveFile() {
+    if (scene_ && !isBusy()) saveScene();
+}
+
+bool CompilerWindow::saveScene() {
+    if (compiler::writeScene(filePath(path_).constData(), *scene_, *progress_)) {
+        modified_ = false;
+        return true;
+    }
+    return saveSceneAs();
+}
+
+bool CompilerWindow::saveSceneAs() {
+    FileRequest request;
+    request.save = true;
+    request.caption = "Save as";
+    request.filter = kSceneFilter;
+    request.defaultSuffix = "qlf";
+    request.directory = QDir::currentPath();
+    request.startName = path_;
+    for (;;) {
+        const QString path = prompts_.chooseFile(this, request);
+        if (path.isEmpty()) return false;
+        if (compiler::writeScene(filePath(path).constData(), *scene_, *progress_)) {
+            path_ = path;
+            modified_ = false;
+            return true;
+        }
+    }
+}
+
+bool CompilerWindow::confirmDiscard() {
+    if (!modified_ || !scene_) return true;
+    switch (prompts_.ask(this, promptTitle(), "Save?", QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes: return saveScene();
+    case QMessageBox::No: return true;
+    default: return false;
+    }
+}
+
+void CompilerWindow::exportModelAs() {
+    if (!scene_ || isBusy()) return;
+    // scene.qlf is exported as scene.qff beside it.
+    QString start = path_;
+    if (start.endsWith(".qlf", Qt::CaseInsensitive)) start.chop(4);
+    FileRequest request;
+    request.save = true;
+    request.caption = "Export as";
+    request.filter = kModelFilter;
+    request.defaultSuffix = "qff";
+    request.directory = QDir::currentPath();
+    request.startName = start + ".qff";
+    for (;;) {
+        const QString path = prompts_.chooseFile(this, request);
+        if (path.isEmpty() || compiler::exportModel(filePath(path).constData(), *scene_, *progress_)) break;
+    }
+    setWindowTitle(kWindowTitle);
+    progressBar_->setValue(0);
+}
+
+// --- Options and break ----------------------------------------------------------------------------------
+
+void CompilerWindow::showOptions() {
+    if (isBusy()) return;
+    OptionsDialog dialog(this, bspOptions_);
+    if (prompts_.runDialog(dialog)) dialog.store(&bspOptions_);
+}
+
+void CompilerWindow::breakOperation() {
+    if (!isBusy()) return;
+    if (prompts_.ask(this, promptTitle(), "Stop this operation?", QMessageBox::Yes | QMessageBox::No) ==
+        QMessageBox::Yes)
+        progress_->requestBreak();
+}
+
+// --- Worker ---------------------------------------------------------------------------------------------
+
+void CompilerWindow::startOperation(Operation operation) {
+    if (!scene_ || isBusy()) return;
+    progress_->clearBreak();
+    operation_ = operation;
+    mergedScene_.reset();
+    operationSucceeded_ = false;
+    setCommandState(CommandState::Running);
+    progressBar_->setValue(0);
+    elapsed_.start();
+    showElapsed("running");
+    elapsedTicker_->start();
+    worker_ = std::thread([this, operation, options = bspOptions_] {
+        runOperation(operation, options);
+        QMetaObject::invokeMethod(this, [this] { finishOperation(); }, Qt::QueuedConnection);
+    });
+}
+
+void CompilerWindow::runOperation(Operation operation, compiler::BspOptions options) {
+    switch (operation) {
+    case Operation::ExportTextures:
+        operationSucceeded_ = compiler::exportTextures(*scene_, *progress_, true) == int(scene_->textures.size());
+        break;
+    case Operation::CreateBsp: operationSucceeded_ = compiler::createBsp(scene_.get(), options, *progress_, true); break;
+    case Operation::Normals:
+        compiler::computeNormals(scene_.get(), *progress_, true);
+        operationSucceeded_ = true;
+        break;
+    case Operation::Merge:
+        mergedScene_ = std::make_unique<compiler::Scene>(compiler::mergeObjects(*scene_, *progress_, true));
+        operationSucceeded_ = true;
+        break;
+    }
+}
+
+void CompilerWindow::finishOperation() {
+    worker_.join();
+    elapsedTicker_->stop();
+    const bool broken = progress_->breakRequested();
+    progress_->clearBreak();
+    setWindowTitle(kWindowTitle);
+    if (broken) {
+        // The BSP build says so itself; a merge ran to its end and loses its result here.
+        if (operation_ == Operation::Merge) appendLog("First optimization was broken: the scene is unchanged.");
+        mergedScene_.reset();
+    } else if (operation_ == Operation::Merge) {
+        scene_ = std::move(mergedScene_);
+    }
+    // What changed the scene: a merge that was kept, normals (computed in place, never broken off) and a
+    // tree that was stored.
+    if ((operation_ == Operation::Merge && !broken) || operation_ == Operation::Normals ||
+        (operation_ == Operation::CreateBsp && operationSucceeded_))
+        modified_ = true;
+    progressBar_->setValue(broken ? 0 : 1000);
+    showElapsed(broken ? "broken" : operationSucceeded_ ? "done" : "failed");
+    setCommandState(CommandState::SceneWorked);
+    if (closeWhenDone_) {
+        closeWhenDone_ = false;
+        close();
+    }
+}
+
+void CompilerWindow::showElapsed(const char* state) {
+    const double seconds = double(elapsed_.elapsed()) / 1000.0;
+    elapsedLabel_->setText(QString("%1: %2, %3 s").arg(operationName(int(operation_)), state).arg(seconds, 0, 'f', 1));
+}
+
+// --- Closing and drops ----------------------------------------------------------------------------------
+
+void CompilerWindow::closeEvent(QCloseEvent* event) {
+    if (isBusy()) {
+        // The scene must outlive the worker: close once the operation has stopped.
+        event->ignore();
+        if (closeWhenDone_) return;
+        if (prompts_.ask(this, promptTitle(), "Stop this operation?", QMessageBox::Yes | QMessageBox::No) !=
+            QMessageBox::Yes)
+            return;
+        closeWhenDone_ = true;
+        progress_->requestBreak();
+        // The worker may have ended while the question was open.
+        if (!isBusy()) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    closeWhenDone_ = false;
+    if (!confirmDiscard()) {
+        event->ignore();
+        return;
+    }
+    scene_.reset();
+    event->accept();
+}
+
+void CompilerWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && !isBusy()) event->acceptProposedAction();
+}
+
+void CompilerWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile() || isBusy()) return;
+    event->acceptProposedAction();
+    openPath(urls.first().toLocalFile());
+}
+
+int runCompilerWindow(int argc, char** argv) {
+    QApplication application(argc, argv);
+    WindowPrompts prompts;
+    CompilerWindow window(prompts);
+    window.show();
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() > 1) window.openPath(arguments.at(1));
+    return QApplication::exec();
+}
