@@ -2,6 +2,8 @@
 
 #include "tools/bsp/window/WindowPrompts.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -84,8 +86,11 @@ public:
             window->setWindowTitle(title);
         });
     }
+    // The build's estimate of its work can run past 100% on deep trees; the bar then stays full.
     void progressValue(int permille) override {
-        QMetaObject::invokeMethod(window_, [window = window_, permille] { window->progressBar()->setValue(permille); });
+        QMetaObject::invokeMethod(window_, [window = window_, permille = std::clamp(permille, 0, 1000)] {
+            window->progressBar()->setValue(permille);
+        });
     }
 
 private:

@@ -5,6 +5,8 @@
 #include "tools/bsp/window/CompilerWindow.h"
 #include "tools/bsp/window/WindowPrompts.h"
 
+#include "engine/world/world.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -307,6 +309,27 @@ TEST_F(CompilerWindowTest, ExportProposesTheQffNameAndAsksAgainWhileItFails) {
     EXPECT_EQ(request.defaultSuffix, "qff");
     EXPECT_GT(QFileInfo(model).size(), 44);
     EXPECT_EQ(window->windowTitle(), "QLF editor");
+}
+
+TEST_F(CompilerWindowTest, ExportedModelWithItsTreeLoadsInTheEngine) {
+    window->openPath(writeSceneFile("room.qlf", {test::boxObject({0, 0, 0}, {4, 2, 1}),
+                                                test::gridObject(3, 3, 1, 0.5f, 1)}, 2));
+    action("&Action", "Create &BSP")->trigger();
+    ASSERT_TRUE(waitIdle());
+    const QString model = file("room.qff");
+    prompts.files = {model};
+    action("&File", "&Export as...")->trigger();
+    QFile exported(model);
+    ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
+    const QByteArray bytes = exported.readAll();
+
+    auto store = std::make_unique<ModelStore>();
+    const int32_t handle = loadModelFromBytes(*store, "room.qlf", reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                              size_t(bytes.size()));
+    ASSERT_GE(handle, 0) << store->lastError;
+    EXPECT_EQ(getObjectCount(*store, handle), 2);
+    EXPECT_NE(findModel(*store, handle)->tree, nullptr);
+    unloadModel(*store, handle);
 }
 
 TEST_F(CompilerWindowTest, SaveWritesTheSceneAndRunsSaveAsWhenWritingFails) {
