@@ -25,6 +25,8 @@ constexpr size_t kThreadedSearchMinimum = 192;
 // Candidates a thread takes at a time; between two takes the calling thread updates the progress and
 // looks at the break request.
 constexpr size_t kCandidatesPerTake = 8;
+// Candidates scored first to find a low bound early.
+constexpr size_t kSeedCandidates = 16;
 
 // The working-memory estimate of the original tool, reported as need_size: bytes per working triangle and
 // what list entries, splits and nodes add.
@@ -33,6 +35,38 @@ constexpr int64_t kDiscardedTriangleBytes = 136;
 constexpr int64_t kListEntryBytes = 4;
 constexpr int64_t kSplitBytes = 8 + 416;
 constexpr int64_t kChildNodeBytes = 20;
+
+// Each triangle of a list as a sphere around its corners, grown by a margin that covers the tolerances and
+// the rounding of the distances: a triangle whose sphere lies wholly on one side of a plane classifies as
+// that side without looking at its corners. Triangles the sphere test cannot decide (those near the plane,
+// among them every one that shares a corner with the splitter) are classified exactly.
+struct ListSpheres {
+    std::vector<double> x, y, z, reach;
+};
+
+void makeSpheres(const bsp::TriangleList& list, ListSpheres* spheres) {
+    const size_t n = list.size();
+    spheres->x.resize(n);
+    spheres->y.resize(n);
+    spheres->z.resize(n);
+    spheres->reach.resize(n);
+    double largest = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const bsp::WorkingTriangle& t = list[i];
+        const Vec3d c = (t.position[0] + t.position[1] + t.position[2]) / 3.0;
+        double r = 0;
+        for (const Vec3d& p : t.position) r = std::max(r, length(p - c));
+        spheres->x[i] = c.x;
+        spheres->y[i] = c.y;
+        spheres->z[i] = c.z;
+        spheres->reach[i] = r;
+        largest = std::max(largest, std::fabs(c.x) + std::fabs(c.y) + std::fabs(c.z) + r);
+    }
+    // Beyond the side tolerance (1e-5), room for rounding in distances of magnitude `largest`. A NaN
+    // anywhere makes every test fail, so such triangles are classified exactly.
+    const double margin = 2 * bsp::kSideTolerance + 1e-9 * (largest + 1);
+    for (double& r : spheres->reach) r = r * (1 + 1e-9) + margin;
+}
 
 struct BuildState {
     const BspOptions* options;
@@ -49,6 +83,7 @@ struct BuildState {
     int64_t memoryPeak = 0;
     std::vector<uint32_t> identity;  // 0, 1, 2, ...: the index list of a compact copy
     std::vector<bsp::WorkingTriangle> compact;
+    ListSpheres spheres;
 
     void raiseMemory(int64_t bytes) {
         memory += bytes;
@@ -78,14 +113,48 @@ void addSearchWork(BuildState& state, size_t n, size_t count, bool atRoot) {
 // smallest value is the first lowest score.
 uint64_t packCandidate(uint32_t score, size_t candidate) { return (uint64_t(score) << 32) | uint64_t(candidate); }
 
+// The score of candidate c, or `bound` once it cannot come out below it: as scoreSplitterBelow, with the
+// sphere test in front of the exact classification.
+uint32_t scoreWithSpheres(const bsp::TriangleList& list, const ListSpheres& spheres, size_t c, uint32_t bound) {
+    constexpr size_t kBlock = 64;  // triangles between two looks at the bound
+    const bsp::WorkingTriangle& splitter = list[c];
+    const double nx = splitter.normal.x, ny = splitter.normal.y, nz = splitter.normal.z, d = splitter.distance;
+    const size_t n = list.size();
+    uint32_t front = 0, back = 0, straddling = 0;
+    double distance[3];
+    for (size_t start = 0; start < n; start += kBlock) {
+        const size_t end = std::min(n, start + kBlock);
+        for (size_t i = start; i < end; ++i) {
+            const double away = nx * spheres.x[i] + ny * spheres.y[i] + nz * spheres.z[i] - d;
+            if (away > spheres.reach[i]) {
+                ++front;
+            } else if (away < -spheres.reach[i]) {
+                ++back;
+            } else if (i != c) {
+                switch (bsp::classifyTriangle(list[i], splitter, distance)) {
+                case bsp::Side::Coplanar: break;
+                case bsp::Side::Front: ++front; break;
+                case bsp::Side::Back: ++back; break;
+                case bsp::Side::Straddling: ++straddling; break;
+                }
+            }
+        }
+        const uint32_t left = uint32_t(n - end) - (c >= end ? 1 : 0);
+        const uint32_t imbalance = std::max(front, back) - std::min(front, back);
+        if (10 * straddling + (imbalance > left ? imbalance - left : 0) >= bound) return bound;
+    }
+    const uint32_t score = std::max(front, back) - std::min(front, back) + 10 * straddling;
+    return score < bound ? score : bound;
+}
+
 // Scores candidate c against the best so far and lowers the best if c beats it.
-void scoreCandidate(const bsp::TriangleList& list, size_t c, std::atomic<uint64_t>& best) {
+void scoreCandidate(const bsp::TriangleList& list, const ListSpheres& spheres, size_t c, std::atomic<uint64_t>& best) {
     uint64_t current = best.load(std::memory_order_relaxed);
     const uint32_t bestScore = uint32_t(current >> 32);
     // An earlier candidate wins a tie, so it must only be stopped once it is certainly worse.
     const bool earlier = c < (current & 0xffffffffu);
     const uint32_t bound = earlier && bestScore != std::numeric_limits<uint32_t>::max() ? bestScore + 1 : bestScore;
-    const uint32_t score = bsp::scoreSplitterBelow(list, c, bound);
+    const uint32_t score = scoreWithSpheres(list, spheres, c, bound);
     if (score >= bound) return;
     const uint64_t mine = packCandidate(score, c);
     while (mine < current && !best.compare_exchange_weak(current, mine, std::memory_order_relaxed)) {
@@ -112,6 +181,14 @@ int64_t plainSearch(BuildState& state, const bsp::TriangleList& list, bool atRoo
 
 int64_t fastSearch(BuildState& state, const bsp::TriangleList& list, bool atRoot) {
     std::atomic<uint64_t> best{packCandidate(std::numeric_limits<uint32_t>::max(), 0xffffffffu)};
+    makeSpheres(list, &state.spheres);
+    const ListSpheres& spheres = state.spheres;
+    // A good score early lets most candidates stop soon: the candidate nearest the centroid and a few
+    // spread over the list are scored first. Which candidate wins does not depend on this order.
+    if (list.size() >= kThreadedSearchMinimum) {
+        scoreCandidate(list, spheres, bsp::chooseSplitterNearCentroid(list), best);
+        for (size_t k = 1; k < kSeedCandidates; ++k) scoreCandidate(list, spheres, k * list.size() / kSeedCandidates, best);
+    }
     std::atomic<size_t> next{0};
     std::atomic<bool> stop{false};
     auto work = [&] {
@@ -119,7 +196,7 @@ int64_t fastSearch(BuildState& state, const bsp::TriangleList& list, bool atRoot
             const size_t first = next.fetch_add(kCandidatesPerTake, std::memory_order_relaxed);
             if (first >= list.size() || stop.load(std::memory_order_relaxed)) return;
             const size_t last = std::min(list.size(), first + kCandidatesPerTake);
-            for (size_t c = first; c < last; ++c) scoreCandidate(list, c, best);
+            for (size_t c = first; c < last; ++c) scoreCandidate(list, spheres, c, best);
         }
     };
     const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
@@ -134,7 +211,7 @@ int64_t fastSearch(BuildState& state, const bsp::TriangleList& list, bool atRoot
         const size_t first = next.fetch_add(kCandidatesPerTake, std::memory_order_relaxed);
         if (first >= list.size()) break;
         const size_t last = std::min(list.size(), first + kCandidatesPerTake);
-        for (size_t c = first; c < last; ++c) scoreCandidate(list, c, best);
+        for (size_t c = first; c < last; ++c) scoreCandidate(list, spheres, c, best);
         const size_t done = std::min(next.load(std::memory_order_relaxed), list.size());
         addSearchWork(state, list.size(), done - counted, atRoot);
         counted = done;
