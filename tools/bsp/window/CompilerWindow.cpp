@@ -37,6 +37,19 @@ constexpr int kElapsedTickMs = 200;
 
 QByteArray filePath(const QString& path) { return QFile::encodeName(path); }
 
+// Every file dialog of the tool starts in the current directory.
+FileRequest fileRequest(bool save, const char* caption, const char* filter, const char* suffix,
+                        const QString& startName) {
+    FileRequest request;
+    request.save = save;
+    request.caption = caption;
+    request.filter = filter;
+    request.defaultSuffix = suffix;
+    request.directory = QDir::currentPath();
+    request.startName = startName;
+    return request;
+}
+
 const char* operationName(int operation) {
     static const char* const names[] = {"Export textures", "Create BSP", "Calculate normals", "First optimization"};
     return names[operation];
@@ -197,11 +210,7 @@ void CompilerWindow::openPath(const QString& path) {
 }
 
 QString CompilerWindow::chooseSceneToOpen() {
-    FileRequest request;
-    request.caption = "Open";
-    request.filter = kSceneFilter;
-    request.defaultSuffix = "qlf";
-    request.directory = QDir::currentPath();
+    const FileRequest request = fileRequest(false, "Open", kSceneFilter, "qlf", QString());
     for (;;) {
         const QString path = prompts_.chooseFile(this, request);
         if (path.isEmpty() || QFileInfo::exists(path)) return path;
@@ -252,13 +261,7 @@ bool CompilerWindow::saveScene() {
 }
 
 bool CompilerWindow::saveSceneAs() {
-    FileRequest request;
-    request.save = true;
-    request.caption = "Save as";
-    request.filter = kSceneFilter;
-    request.defaultSuffix = "qlf";
-    request.directory = QDir::currentPath();
-    request.startName = path_;
+    const FileRequest request = fileRequest(true, "Save as", kSceneFilter, "qlf", path_);
     for (;;) {
         const QString path = prompts_.chooseFile(this, request);
         if (path.isEmpty()) return false;
@@ -284,13 +287,7 @@ void CompilerWindow::exportModelAs() {
     // scene.qlf is exported as scene.qff beside it.
     QString start = path_;
     if (start.endsWith(".qlf", Qt::CaseInsensitive)) start.chop(4);
-    FileRequest request;
-    request.save = true;
-    request.caption = "Export as";
-    request.filter = kModelFilter;
-    request.defaultSuffix = "qff";
-    request.directory = QDir::currentPath();
-    request.startName = start + ".qff";
+    const FileRequest request = fileRequest(true, "Export as", kModelFilter, "qff", start + ".qff");
     for (;;) {
         const QString path = prompts_.chooseFile(this, request);
         if (path.isEmpty() || compiler::exportModel(filePath(path).constData(), *scene_, *progress_)) break;

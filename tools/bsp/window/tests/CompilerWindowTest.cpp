@@ -4,6 +4,7 @@
 #include "tools/bsp/compiler/tests/TestScenes.h"
 #include "tools/bsp/window/CompilerWindow.h"
 #include "tools/bsp/window/WindowPrompts.h"
+#include "tools/qt_test_main/MenuActions.h"
 
 #include "engine/world/world.h"
 
@@ -91,15 +92,7 @@ protected:
     }
     QString scatteredScene(int triangles) { return writeSceneFile("big.qlf", {test::scatteredObject(triangles, 50, 7)}); }
 
-    QAction* action(const QString& menu, const QString& text) {
-        for (QAction* top : window->menuBar()->actions()) {
-            if (top->text() != menu) continue;
-            for (QAction* a : top->menu()->actions())
-                if (a->text() == text) return a;
-        }
-        ADD_FAILURE() << "no " << menu.toStdString() << " > " << text.toStdString();
-        return nullptr;
-    }
+    QAction* action(const QString& menu, const QString& text) { return findMenuAction(window->menuBar(), menu, text); }
     QStringList menuTexts(int menu) {
         QStringList texts;
         for (QAction* a : window->menuBar()->actions().at(menu)->menu()->actions())
@@ -479,13 +472,3 @@ TEST_F(CompilerWindowTest, LogKeepsTheMostRecentWholeLinesWithinItsLimit) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    // No display in CI: the offscreen platform, and a private runtime folder so Qt does not complain.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir runtime;
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
