@@ -157,7 +157,7 @@ void CompilerWindow::buildMenus() {
     exportAs_ = file->addAction("&Export as...", this, &CompilerWindow::exportModelAs);
     exportTextures_ = file->addAction("&Export textures", this, [this] { startOperation(Operation::ExportTextures); });
     file->addSeparator();
-    exit_ = file->addAction("E&xit", this, &QWidget::close);
+    file->addAction("E&xit", this, &QWidget::close);
 
     QMenu* action = menuBar()->addMenu("&Action");
     break_ = action->addAction("Brea&k!", this, &CompilerWindow::breakOperation);
@@ -354,8 +354,12 @@ void CompilerWindow::finishOperation() {
     progress_->clearBreak();
     setWindowTitle(kWindowTitle);
     if (broken) {
-        // The BSP build says so itself; a merge ran to its end and loses its result here.
-        if (operation_ == Operation::Merge) appendLog("First optimization was broken: the scene is unchanged.");
+        // The BSP build says so itself; a merge ran to its end and loses its result here; normals and texture
+        // export cannot stop part-way, so what they did stays.
+        if (operation_ == Operation::Merge)
+            appendLog("First optimization was broken: the scene is unchanged.");
+        else if (operation_ != Operation::CreateBsp)
+            appendLog(QString("%1 cannot be stopped: it ran to its end.").arg(operationName(int(operation_))));
         mergedScene_.reset();
     } else if (operation_ == Operation::Merge) {
         scene_ = std::move(mergedScene_);

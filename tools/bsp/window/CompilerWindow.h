@@ -108,7 +108,6 @@ private:
     QAction* save_ = nullptr;
     QAction* exportAs_ = nullptr;
     QAction* exportTextures_ = nullptr;
-    QAction* exit_ = nullptr;
     QAction* break_ = nullptr;
     QAction* createBsp_ = nullptr;
     QAction* normals_ = nullptr;

@@ -272,6 +272,31 @@ TEST_F(CompilerWindowTest, BreakDuringFirstOptimizationKeepsTheOldScene) {
     }
 }
 
+TEST_F(CompilerWindowTest, NormalsAndTextureExportRunToTheirEndWhenBroken) {
+    struct Case {
+        const char* command;
+        const char* menu;
+        const char* logLine;  // what the operation itself logs
+        bool modifies;
+    };
+    const Case cases[] = {
+        {"Calculate &normals", "&Action", "...done", true},
+        {"&Export textures", "&File", "t0.tga not found", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        window->openPath(boxScene());
+        action(c.menu, c.command)->trigger();
+        prompts.answers = {QMessageBox::Yes};
+        action("&Action", "Brea&k!")->trigger();
+        ASSERT_TRUE(waitIdle());
+        EXPECT_TRUE(logged(c.logLine));
+        EXPECT_TRUE(logLines().last().endsWith("cannot be stopped: it ran to its end.")) << logLines().last().toStdString();
+        EXPECT_EQ(window->isModified(), c.modifies);
+        prompts.answers = {QMessageBox::No};  // the next open asks to save the normals
+    }
+}
+
 TEST_F(CompilerWindowTest, TitleAndProgressBarFollowTheBuild) {
     window->openPath(scatteredScene(800));
     QStringList titles;
