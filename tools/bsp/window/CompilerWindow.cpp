@@ -3,6 +3,8 @@
 #include "tools/bsp/window/WindowPrompts.h"
 
 #include <algorithm>
+#include <mutex>
+#include <utility>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -85,14 +87,25 @@ private:
 } // namespace
 
 // Carries what an operation reports to the window. Operations call it on whatever thread runs them; the
-// calls reach the widgets queued when that is the worker thread, and in order.
+// calls reach the widgets queued, in order. Log lines are gathered and written in bursts, so that a file
+// with thousands of broken triangles (one line each) costs one edit of the log rather than thousands.
 class WindowProgress : public compiler::Progress {
 public:
     explicit WindowProgress(CompilerWindow* window) : window_(window) {}
 
     void logLine(const char* text) override {
-        const QString line = QString::fromLocal8Bit(text);
-        QMetaObject::invokeMethod(window_, [window = window_, line] { window->appendLog(line); });
+        bool first;
+        {
+            std::lock_guard<std::mutex> lock(pendingMutex_);
+            first = pendingLines_.isEmpty();
+            pendingLines_ << QString::fromLocal8Bit(text);
+        }
+        if (first) QMetaObject::invokeMethod(window_, [window = window_] { window->flushLog(); }, Qt::QueuedConnection);
+    }
+    // The lines not yet written, oldest first.
+    QStringList takeLines() {
+        std::lock_guard<std::mutex> lock(pendingMutex_);
+        return std::exchange(pendingLines_, QStringList());
     }
     void titleText(const char* text) override {
         QMetaObject::invokeMethod(window_, [window = window_, title = QString::fromLocal8Bit(text)] {
@@ -108,6 +121,8 @@ public:
 
 private:
     CompilerWindow* window_;
+    std::mutex pendingMutex_;
+    QStringList pendingLines_;
 };
 
 CompilerWindow::CompilerWindow(WindowPrompts& prompts, QWidget* parent)
@@ -150,6 +165,8 @@ CompilerWindow::~CompilerWindow() {
     }
 }
 
+compiler::Progress& CompilerWindow::progressSink() { return *progress_; }
+
 void CompilerWindow::buildMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     open_ = file->addAction("&Open", this, &CompilerWindow::openFile);
@@ -182,12 +199,35 @@ void CompilerWindow::setCommandState(CommandState state) {
 // --- Log ------------------------------------------------------------------------------------------------
 
 void CompilerWindow::appendLog(const QString& line) {
-    log_->appendPlainText(line.left(kLogLimit));
-    // The document counts one separator per line, the last line's included.
+    flushLog();
+    writeLogLines({line});
+}
+
+void CompilerWindow::flushLog() {
+    const QStringList lines = progress_->takeLines();
+    if (!lines.isEmpty()) writeLogLines(lines);
+}
+
+void CompilerWindow::writeLogLines(QStringList lines) {
+    // Only the newest lines that fit are inserted; a line longer than the whole log keeps its start.
+    for (QString& line : lines) line.truncate(kLogLimit);
+    qsizetype length = lines.last().size();
+    qsizetype first = lines.size() - 1;
+    while (first > 0 && length + 1 + lines[first - 1].size() <= kLogLimit) length += 1 + lines[--first].size();
+    log_->appendPlainText(lines.mid(first).join('\n'));
+
+    // Then the oldest whole lines go, in one edit. The document counts one separator per line, the last
+    // line's included.
     QTextDocument* text = log_->document();
-    while (text->characterCount() - 1 > kLogLimit && text->blockCount() > 1) {
-        QTextCursor oldest(text->firstBlock());
-        oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+    int excess = text->characterCount() - 1 - kLogLimit;
+    if (excess > 0) {
+        QTextBlock keep = text->firstBlock();
+        while (excess > 0 && keep.next().isValid()) {
+            excess -= keep.length();
+            keep = keep.next();
+        }
+        QTextCursor oldest(text);
+        oldest.setPosition(keep.position(), QTextCursor::KeepAnchor);
         oldest.removeSelectedText();
     }
     log_->moveCursor(QTextCursor::End);
@@ -237,11 +277,13 @@ void CompilerWindow::openUntilRead(QString path) {
         if (compiler::readScene(filePath(path).constData(), scene.get(), *progress_, &error)) {
             scene_ = std::move(scene);
             compiler::logSceneSummary(filePath(path).constData(), *scene_, *progress_);
+            flushLog();
             setCommandState(CommandState::SceneOpened);
             return;
         }
         path_.clear();
         setCommandState(CommandState::NoScene);
+        flushLog();
         prompts_.warn(this, "Can't open qlf file", path + "\n" + QString::fromLocal8Bit(error.c_str()));
         path = chooseSceneToOpen();
         if (path.isEmpty()) return;
@@ -250,6 +292,7 @@ void CompilerWindow::openUntilRead(QString path) {
 
 void CompilerWindow::saveFile() {
     if (scene_ && !isBusy()) saveScene();
+    flushLog();
 }
 
 bool CompilerWindow::saveScene() {
@@ -294,6 +337,7 @@ void CompilerWindow::exportModelAs() {
     }
     setWindowTitle(kWindowTitle);
     progressBar_->setValue(0);
+    flushLog();
 }
 
 // --- Options and break ----------------------------------------------------------------------------------
@@ -349,6 +393,7 @@ void CompilerWindow::runOperation(Operation operation, compiler::BspOptions opti
 
 void CompilerWindow::finishOperation() {
     worker_.join();
+    flushLog();
     elapsedTicker_->stop();
     const bool broken = progress_->breakRequested();
     progress_->clearBreak();

@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QStringList>
 
 #include <memory>
 #include <thread>
@@ -44,6 +45,11 @@ public:
     QPlainTextEdit* log() const { return log_; }
     QProgressBar* progressBar() const { return progressBar_; }
     QLabel* elapsedLabel() const { return elapsedLabel_; }
+    // Where operations report: log lines, titles, progress and the break request. Any thread may use it.
+    compiler::Progress& progressSink();
+
+    // Writes the lines the operations have logged so far (they arrive in bursts).
+    void flushLog();
 
 public slots:
     void appendLog(const QString& line);
@@ -63,6 +69,7 @@ private:
     enum class CommandState { NoScene, SceneOpened, Running, SceneWorked };
 
     void buildMenus();
+    void writeLogLines(QStringList lines);
     void setCommandState(CommandState state);
     // Reads `path`; while that fails, shows why and asks for another file. Leaves no scene on Cancel.
     void openUntilRead(QString path);

@@ -30,6 +30,7 @@
 
 #include <deque>
 #include <functional>
+#include <thread>
 
 using namespace compiler;
 
@@ -477,19 +478,30 @@ TEST_F(CompilerWindowTest, OptionsDialogStoresTheBuildSwitchesOnOk) {
 }
 
 TEST_F(CompilerWindowTest, LogKeepsTheMostRecentWholeLinesWithinItsLimit) {
-    QStringList written;
-    for (int i = 0; i < 3000; ++i) {
-        written << QString("line %1 of the log").arg(i);
-        window->appendLog(written.last());
+    // Lines written one by one from the window, and a burst logged by an operation on another thread.
+    for (bool burst : {false, true}) {
+        SCOPED_TRACE(burst ? "burst from a worker" : "one by one");
+        window->log()->clear();
+        QStringList written;
+        for (int i = 0; i < 3000; ++i) written << QString("line %1 of %2").arg(i).arg(burst ? "a burst" : "the log");
+        if (burst) {
+            std::thread operation([&] {
+                for (const QString& line : written) window->progressSink().logLine(line.toLatin1().constData());
+            });
+            operation.join();
+            QTest::qWait(50);
+        } else {
+            for (const QString& line : written) window->appendLog(line);
+        }
+        const QString text = window->log()->toPlainText();
+        EXPECT_LE(text.size(), CompilerWindow::kLogLimit);
+        // Whole lines, the newest last, and no line dropped that would still have fitted.
+        const QStringList kept = text.split('\n');
+        EXPECT_EQ(kept, written.mid(written.size() - kept.size()));
+        EXPECT_GT(text.size() + written[written.size() - kept.size() - 1].size() + 1, CompilerWindow::kLogLimit);
+        const QScrollBar* bar = window->log()->verticalScrollBar();
+        EXPECT_EQ(bar->value(), bar->maximum());
     }
-    const QString text = window->log()->toPlainText();
-    EXPECT_LE(text.size(), CompilerWindow::kLogLimit);
-    // Whole lines, the newest last, and no line dropped that would still have fitted.
-    const QStringList kept = text.split('\n');
-    EXPECT_EQ(kept, written.mid(written.size() - kept.size()));
-    EXPECT_GT(text.size() + written[written.size() - kept.size() - 1].size() + 1, CompilerWindow::kLogLimit);
-    const QScrollBar* bar = window->log()->verticalScrollBar();
-    EXPECT_EQ(bar->value(), bar->maximum());
 
     // A line longer than the whole log keeps its start and replaces everything.
     window->appendLog(QString(40000, 'x'));
