@@ -3,9 +3,7 @@
 // and a vertex whose corners carry more than one pair of texture coordinates is written once per pair.
 #include "tools/bsp/compiler/compiler_local.h"
 
-#include "common/formats/FileWrite.h"
 #include "common/formats/ModelFile.h"
-#include "platform/platform.h"
 
 #include <algorithm>
 #include <cmath>
@@ -201,12 +199,7 @@ bool encodeModel(const Scene& scene, std::vector<uint8_t>* bytes, Progress& prog
 
 bool exportModel(const char* path, const Scene& scene, Progress& progress) {
     std::vector<uint8_t> bytes;
-    if (!encodeModel(scene, &bytes, progress)) return false;
-    if (!writeFileBeside(plat::resolvePath(path).c_str(), bytes.data(), bytes.size())) {
-        progress.logf("Can't save file %s", path);
-        return false;
-    }
-    return true;
+    return encodeModel(scene, &bytes, progress) && saveFileLogged(path, bytes, progress);
 }
 
 } // namespace compiler

@@ -455,28 +455,34 @@ bool encodeScene(const Scene& scene, std::vector<uint8_t>* bytes, Progress& prog
     return true;
 }
 
+bool saveFileLogged(const char* path, const std::vector<uint8_t>& bytes, Progress& progress) {
+    if (writeFileBeside(plat::resolvePath(path).c_str(), bytes.data(), bytes.size())) return true;
+    progress.logf("Can't save file %s", path);
+    return false;
+}
+
 bool writeScene(const char* path, const Scene& scene, Progress& progress) {
     std::vector<uint8_t> bytes;
-    if (!encodeScene(scene, &bytes, progress)) return false;
-    if (!writeFileBeside(plat::resolvePath(path).c_str(), bytes.data(), bytes.size())) {
-        progress.logf("Can't save file %s", path);
-        return false;
-    }
-    return true;
+    return encodeScene(scene, &bytes, progress) && saveFileLogged(path, bytes, progress);
+}
+
+size_t lodTriangleCount(const Scene& scene, size_t lod) {
+    size_t total = 0;
+    if (lod < scene.lods.size())
+        for (const SceneObject& object : scene.lods[lod].objects) total += object.triangles.size();
+    return total;
 }
 
 void logSceneSummary(const char* path, const Scene& scene, Progress& progress) {
     progress.logLine("---------");
     progress.logLine(path);
     progress.logLine("---------");
-    unsigned long objects = 0, triangles = 0, vertices = 0;
+    unsigned long objects = 0, vertices = 0;
     if (!scene.lods.empty()) {
         objects = scene.lods[0].objects.size();
-        for (const SceneObject& object : scene.lods[0].objects) {
-            triangles += object.triangles.size();
-            vertices += object.vertices.size();
-        }
+        for (const SceneObject& object : scene.lods[0].objects) vertices += object.vertices.size();
     }
+    const unsigned long triangles = lodTriangleCount(scene, 0);
     progress.logf("textures:           %lu", (unsigned long)scene.textures.size());
     progress.logf("LODs:               %lu", (unsigned long)scene.lods.size());
     progress.logf("objects:             %lu", objects);

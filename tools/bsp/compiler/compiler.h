@@ -107,6 +107,9 @@ struct Scene {
     float radius = 0;  // largest distance of a vertex from the origin
 };
 
+// Triangles of one LOD (0 for a LOD the scene does not have).
+size_t lodTriangleCount(const Scene& scene, size_t lod);
+
 // --- Working file ---------------------------------------------------------------------------------------
 
 // Reads a working file: checks every count against the file, drops broken triangles and unused vertices,

@@ -33,6 +33,9 @@ inline float positionOnGrid(int16_t q, float c, float h) {
 // children), which the tests compare with the runtime's rebuild of the exported file.
 bool createBspKeepingTree(Scene* scene, const BspOptions& options, Progress& progress, bool log, bsp::Tree* built);
 
+// Writes a whole file beside `path` and renames it over it; false after logging "Can't save file %s".
+bool saveFileLogged(const char* path, const std::vector<uint8_t>& bytes, Progress& progress);
+
 // Little-endian byte output.
 struct ByteWriter {
     std::vector<uint8_t>* out;

@@ -17,21 +17,13 @@ namespace {
 class Batch : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder = std::filesystem::temp_directory_path() / ("bsp_batch_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(folder);
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(folder);
         Scene scene = sceneOf({gridObject(6, 6, 1, 0, 0), boxObject({1, 1, 0}, {3, 2, 2}, 1), gridObject(2, 2, 1, 3, 0)}, 2);
         scene.textures = {"floor.tga", "crate.tga"};
         Progress silent;
         ASSERT_TRUE(writeScene("scene.qlf", scene, silent));
         // floor.tga: a 2 x 2 16-bit image; crate.tga stays missing.
         std::vector<uint8_t> tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 16, 0, 1, 0, 2, 0, 3, 0, 4, 0};
-        std::ofstream("floor.tga", std::ios::binary).write(reinterpret_cast<const char*>(tga.data()), std::streamsize(tga.size()));
-    }
-    void TearDown() override {
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(folder);
+        writeFileBytes("floor.tga", tga);
     }
 
     // Runs the command; the exit status, with standard output and error captured.
@@ -54,7 +46,7 @@ protected:
         return text;
     }
 
-    std::filesystem::path folder, previous;
+    ScratchDirectory scratch{"bsp_batch"};
     std::string output, errors;
 };
 

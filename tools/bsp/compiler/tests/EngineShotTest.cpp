@@ -64,8 +64,7 @@ TEST(EngineShot, TheEngineDrawsACompiledModel) {
     ASSERT_TRUE(idftest::writeItems(dir / "RESOURCE" / "startup.idf", {{{"name", "logic"}, {"class", "render_probe"}}}));
     ASSERT_TRUE(idftest::writeItems(dir / "RESOURCE" / "WORLDS" / "abc.idf",
                                     {{{"name", "box"}, {"class", "render_probe"}, {"geometry", "square.qlf"}}}));
-    const std::vector<uint8_t> tga = redImage();
-    std::ofstream(textures / "red.tga", std::ios::binary).write(reinterpret_cast<const char*>(tga.data()), std::streamsize(tga.size()));
+    writeFileBytes(textures / "red.tga", redImage());
     Progress silent;
     ASSERT_TRUE(writeScene((textures / "square.qlf").c_str(), squareScene(), silent));
 

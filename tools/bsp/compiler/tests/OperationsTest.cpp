@@ -136,26 +136,14 @@ TEST(ComputeNormals, GridSearchGivesTheBitsOfTheFullComparison) {
 
 class TextureExport : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder = std::filesystem::temp_directory_path() / ("bsp_textures_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(folder);
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(folder);
-    }
-    void TearDown() override {
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(folder);
-    }
-    static void writeFile(const char* name, const std::vector<uint8_t>& bytes) {
-        std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    }
+    static void writeFile(const char* name, const std::vector<uint8_t>& bytes) { writeFileBytes(name, bytes); }
     static std::vector<uint8_t> tgaHeader(uint8_t mapType, uint8_t imageType, uint16_t first, uint16_t length,
                                           uint8_t entryBits, uint16_t width, uint16_t height, uint8_t depth) {
         return {0, mapType, imageType, uint8_t(first), uint8_t(first >> 8), uint8_t(length), uint8_t(length >> 8),
                 entryBits, 0, 0, 0, 0, uint8_t(width), uint8_t(width >> 8), uint8_t(height), uint8_t(height >> 8),
                 depth, 0};
     }
-    std::filesystem::path folder, previous;
+    ScratchDirectory scratch{"bsp_textures"};
 };
 
 TEST_F(TextureExport, PalettedHighColourAndRejected) {

@@ -1,6 +1,8 @@
 #include "tools/bsp/compiler/tests/TestScenes.h"
 
 #include <algorithm>
+#include <fstream>
+#include <unistd.h>
 #include <random>
 
 namespace compiler::test {
@@ -93,10 +95,23 @@ Scene sceneOf(std::vector<SceneObject> objects, int textureCount) {
     return scene;
 }
 
-size_t triangleCount(const Scene& scene) {
-    size_t total = 0;
-    for (const SceneObject& object : scene.lods[0].objects) total += object.triangles.size();
-    return total;
+ScratchDirectory::ScratchDirectory(const char* name) {
+    static int serial = 0;
+    path = std::filesystem::temp_directory_path() /
+           (std::string(name) + "_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
+    previous = std::filesystem::current_path();
+    std::filesystem::current_path(path);
+}
+
+ScratchDirectory::~ScratchDirectory() {
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(path);
+}
+
+void writeFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 } // namespace compiler::test

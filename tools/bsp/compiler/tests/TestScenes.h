@@ -4,6 +4,7 @@
 #include "tools/bsp/compiler/compiler.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,15 @@ SceneObject scatteredObject(int triangleCount, float size, uint32_t seed, int32_
 // applied as reading would.
 Scene sceneOf(std::vector<SceneObject> objects, int textureCount = 1);
 
-// Total triangles of LOD 0.
-size_t triangleCount(const Scene& scene);
+// A fresh folder under the temporary directory made the current directory for the object's lifetime,
+// then removed.
+struct ScratchDirectory {
+    explicit ScratchDirectory(const char* name);
+    ~ScratchDirectory();
+    std::filesystem::path path;
+    std::filesystem::path previous;
+};
+
+void writeFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 
 } // namespace compiler::test
