@@ -1,4 +1,5 @@
 #include "common/formats/IdfTable.h"
+#include "common/formats/FileWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <new>
 #include <string>
 #include <sys/stat.h>
@@ -44,77 +44,6 @@ void storeText(char (&field)[kIdfTextSize], const char* text) {
     std::memcpy(field, text, strnlen(text, kIdfTextSize - 1));
 }
 
-bool writeAll(int fd, const unsigned char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// The new file is written as target + kPartialMark + six characters of mkstemp's, then renamed.
-constexpr const char* kPartialMark = ".partial-";
-constexpr size_t kPartialUniqueLength = 6;
-
-// The file a write to `path` replaces: through a symbolic link, the file it points at rather than the link.
-std::string replacedFile(const char* path) {
-    char resolved[PATH_MAX];
-    return realpath(path, resolved) ? resolved : path;
-}
-
-// Removes the new files of rebuilds killed before their rename (a kill leaves the old file whole, but its
-// unfinished successor beside it).
-void removeKilledRebuilds(const char* path) {
-    const std::filesystem::path target(replacedFile(path));
-    const std::string prefix = target.filename().string() + kPartialMark;
-    std::error_code error;
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() == prefix.size() + kPartialUniqueLength && name.compare(0, prefix.size(), prefix) == 0)
-            std::filesystem::remove(entry.path(), error);
-    }
-}
-
-// Writes the bytes to a new file beside `path` and renames it over `path`: a crash, a kill or a full disk
-// at any moment leaves either the old file or the new one, never a part of either.
-bool writeFileBeside(const char* path, const Bytes& bytes) {
-    std::string target = replacedFile(path);
-    std::string temporary = target + kPartialMark + std::string(kPartialUniqueLength, 'X');
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) return false;
-
-    // The new file keeps the old one's permissions, or gets the usual ones for a new file.
-    struct stat old;
-    mode_t mode = 0;
-    if (stat(target.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = fchmod(fd, mode) == 0 && writeAll(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    // Make the rename itself durable; failing here loses nothing already written, so it is not an error.
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
-}
-
 } // namespace
 
 IdfTable::IdfTable() {
@@ -137,7 +66,7 @@ bool IdfTable::leaveFile() {
 
 bool IdfTable::adopt(const char* path) {
     if (!openWithMode(path, "r+b")) return false;
-    removeKilledRebuilds(path);
+    removeUnfinishedWrites(path);
     magic_ = kIdfMagic; // what this table writes, whatever the file held
     return true;
 }
@@ -152,7 +81,7 @@ bool IdfTable::create(const char* path) {
     if (!path) return false;
     Bytes header;
     putHeader(header, 0, 0);
-    return writeFileBeside(path, header) && adopt(path);
+    return writeFileBeside(path, header.data(), header.size()) && adopt(path);
 }
 
 bool IdfTable::writeAt(long offset, const void* data, size_t size) {
@@ -227,7 +156,7 @@ bool IdfTable::rebuild(Rebuild kind, int target, int record, const char* text) {
         if (!loadItem(target)) return false;
         const int count = static_cast<int>(current_.recordCount);
         if (kind == Rebuild::AddRecord && (!text || count >= kIdfMaxRecords)) return false;
-        if (kind == Rebuild::DeleteRecord && (record < 0 || record >= count || count <= 2)) return false;
+        if (kind == Rebuild::DeleteRecord && (record < 0 || record >= count)) return false;
     }
 
     Bytes image;
@@ -249,7 +178,8 @@ bool IdfTable::rebuild(Rebuild kind, int target, int record, const char* text) {
             added.code = 0;
             storeText(added.key, text);
             storeText(added.value, text);
-        } else if (i == target && kind == Rebuild::DeleteRecord) {
+        } else if (i == target && kind == Rebuild::DeleteRecord && current_.recordCount > 2) {
+            // An item keeps at least two records: one of two or fewer is written back unchanged.
             std::memmove(&current_.records[record], &current_.records[record + 1],
                          (current_.recordCount - static_cast<uint32_t>(record) - 1) * sizeof(IdfRecord));
             --current_.recordCount;
@@ -271,7 +201,7 @@ bool IdfTable::rebuild(Rebuild kind, int target, int record, const char* text) {
     std::copy(header.begin(), header.end(), image.begin());
 
     const std::string path = path_;
-    if (!writeFileBeside(path.c_str(), image)) return false;
+    if (!writeFileBeside(path.c_str(), image.data(), image.size())) return false;
     // The open handle still reads the replaced file; continue with the new one.
     close();
     return adopt(path.c_str());
@@ -315,5 +245,5 @@ bool IdfTable::writeItems(const char* path, const IdfItem* items, int count) {
     if (widest > kIdfMaxRecords) return false;
     putHeader(image, count, widest);
     for (int i = 0; i < count; ++i) putItem(image, items[i]);
-    return writeFileBeside(path, image);
+    return writeFileBeside(path, image.data(), image.size());
 }

@@ -29,8 +29,16 @@ public:
         codes.push_back(code);
         return 0;
     }
+    // Its vectors need its own destructor: the default destroy runs only Entity's.
+    sdk::Entity* destroy(int32_t destroyFlags) override { return sdk::destroyAs(this, destroyFlags); }
+    // Paints the top-left pixel of the back buffer white when asked: something the 2D pass drew.
+    int32_t draw(int32_t, int32_t) override {
+        if (paintOn) paintOn->soft.backBuffer.storage[0] = 0xFFFF;
+        return 0;
+    }
     std::vector<int> dts;
     std::vector<int32_t> codes;
+    DisplayDevice* paintOn = nullptr;
 };
 
 std::vector<uint8_t> engineMessage(int32_t code, int32_t destination, const std::string& payload = "") {
@@ -82,6 +90,20 @@ TEST_F(FrameTest, TimeIsScaledByTheRKeyAndTheTimeScale) {
         EXPECT_EQ(core->elapsedMs, c.elapsed > 1000 ? 1000u : c.elapsed);
     }
     setKey(SDL_SCANCODE_R, false);
+}
+
+// With "clear every frame", the picture is cleared once, before the frame's first pass: the overlay
+// pass keeps what the 2D pass drew, and the next frame starts from black.
+TEST_F(FrameTest, ClearingEveryFrameKeepsTheEarlierPassesOfTheSameFrame) {
+    core->display.modeWord |= kModeClearEachFrame;
+    core->renderFlags = kRenderScene | kRender2D | kRenderOverlay;
+    core->overlayMode = 1;
+    entity->paintOn = &core->display;
+    core->frame();
+    EXPECT_EQ(core->display.soft.backBuffer.storage[0], 0xFFFF);
+    entity->paintOn = nullptr;
+    core->frame();
+    EXPECT_EQ(core->display.soft.backBuffer.storage[0], 0);
 }
 
 TEST_F(FrameTest, QuitStopsMessageProcessingAndTheNextFrameEnds) {
@@ -183,6 +205,29 @@ TEST_F(StartTest, TheStartupDescriptionFillsTheSettingsRecord) {
     std::filesystem::remove("RESOURCE/startup.idf");
     EXPECT_EQ(core->readStartupDescription(), 0);
     EXPECT_STREQ(core->logicModuleName, "game_logic");
+}
+
+// The item "sound" may carry the audio switches and levels; a key left out keeps what was there.
+TEST_F(StartTest, TheSoundItemCarriesTheAudioSettings) {
+    std::filesystem::create_directories("RESOURCE");
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> keys;
+        int soundOff, musicOff;
+        float effectsLevel, musicLevel;
+    } cases[] = {
+        {{{"name", "sound"}, {"class", "1"}}, 0, 1, 1.0f, 0.0f},
+        {{{"name", "sound"}, {"music_off", "0"}, {"music_level", "0.75"}}, 0, 0, 1.0f, 0.75f},
+        {{{"name", "sound"}, {"sound_off", "1"}, {"effects_level", "0.5"}}, 1, 0, 0.5f, 0.75f},
+        {{{"name", "sound"}}, 1, 0, 1.0f, 0.75f},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(idftest::writeItems("RESOURCE/startup.idf", {c.keys}));
+        ASSERT_EQ(core->readStartupDescription(), 1);
+        EXPECT_EQ(core->settings.soundOff, c.soundOff);
+        EXPECT_EQ(core->settings.musicOff, c.musicOff);
+        EXPECT_EQ(core->settings.effectsLevel, c.effectsLevel);
+        EXPECT_EQ(core->settings.musicLevel, c.musicLevel);
+    }
 }
 
 TEST_F(StartTest, F3RereadsTheStartupDescriptionAndRestarts) {
