@@ -114,8 +114,10 @@ Scene& scene() {
     return s;
 }
 
+// Argument 1: walk the stored tree record by record (the reference) instead of the query tree.
 void BM_CastRay(benchmark::State& state) {
     Scene& s = scene();
+    s.queries.referenceWalk = state.range(0) != 0;
     sdk::Entity* objects[] = {s.entity.get()};
     std::mt19937 random(1);
     std::uniform_real_distribution<float> across(0, 224);
@@ -136,6 +138,7 @@ void BM_CastRay(benchmark::State& state) {
 
 void BM_CollideBox(benchmark::State& state) {
     Scene& s = scene();
+    s.queries.referenceWalk = state.range(0) != 0;
     sdk::Entity* objects[] = {s.entity.get()};
     std::mt19937 random(2);
     std::uniform_real_distribution<float> across(4, 220);
@@ -157,8 +160,8 @@ void BM_CollideBox(benchmark::State& state) {
 
 BENCHMARK(BM_LoadModelWithSplitterStream)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadModelWithNodeList)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CastRay);
-BENCHMARK(BM_CollideBox);
+BENCHMARK(BM_CastRay)->ArgName("reference")->Arg(0)->Arg(1);
+BENCHMARK(BM_CollideBox)->ArgName("reference")->Arg(0)->Arg(1);
 
 } // namespace
 

@@ -202,6 +202,89 @@ bool faceContains(const Vec3d v[3], const Vec3d& p) {
     return dot(m, cross(e1, p - v[0])) >= 0 && dot(m, cross(p - v[0], e2)) >= 0 && dot(m, cross(e3, p - v[1])) >= 0;
 }
 
+// An axis-aligned box in an entity's frame that holds everything a box query can touch.
+struct AxisBox {
+    double low[3];
+    double high[3];
+};
+
+double component(const Vec3d& v, int axis) { return axis == 0 ? v.x : axis == 1 ? v.y : v.z; }
+
+// The stored tree read record by record: every subtree the planes lead to is walked.
+struct StoredTree {
+    const uint32_t* words;
+    const ModelGroup& group0;
+
+    int64_t root() const { return 0; }
+    Vec3d normal(uint32_t node) const { return TreeRecordRef{words, node}.normal(); }
+    double distance(uint32_t node) const { return TreeRecordRef{words, node}.distance(); }
+    int64_t front(uint32_t node) const { return TreeRecordRef{words, node}.front(); }
+    int64_t back(uint32_t node) const { return TreeRecordRef{words, node}.back(); }
+    // Calls visit(face reference, corners) for the node's faces in list order until it returns true.
+    template <class Visit>
+    bool findFace(uint32_t node, Visit visit) const {
+        for (const uint32_t* face = TreeRecordRef{words, node}.faces();; ++face) {
+            Vec3d corner[3];
+            faceCorners(group0, *face, corner);
+            if (visit(int32_t(*face & 0x7fffffffu), corner)) return true;
+            if (*face & uint32_t(kFaceReferenceLast)) return false;
+        }
+    }
+    bool segmentMayHit(uint32_t, const Vec3d&, const Vec3d&) const { return true; }
+    bool boxMayTouch(uint32_t, const AxisBox&) const { return true; }
+};
+
+// The query tree: the same walk, skipping the subtrees whose bounds the segment or box misses. Any
+// comparison with NaN keeps the subtree, so that odd input is walked exactly as in the stored tree.
+struct CompactTree {
+    const QueryTree& tree;
+
+    int64_t root() const { return tree.nodes.empty() ? -1 : 0; }
+    Vec3d normal(uint32_t node) const {
+        const float* n = tree.nodes[node].normal;
+        return {n[0], n[1], n[2]};
+    }
+    double distance(uint32_t node) const { return tree.nodes[node].distance; }
+    int64_t front(uint32_t node) const { return tree.nodes[node].front; }
+    int64_t back(uint32_t node) const { return tree.nodes[node].back; }
+    template <class Visit>
+    bool findFace(uint32_t node, Visit visit) const {
+        const QueryTreeNode& n = tree.nodes[node];
+        for (uint32_t f = n.firstFace; f < n.firstFace + n.faceCount; ++f) {
+            const float* c = &tree.corners[9 * size_t(f)];
+            const Vec3d corner[3] = {{c[0], c[1], c[2]}, {c[3], c[4], c[5]}, {c[6], c[7], c[8]}};
+            if (visit(int32_t(tree.faceReferences[f]), corner)) return true;
+        }
+        return false;
+    }
+    // Slab test of the segment a -> b against the node's bounds.
+    bool segmentMayHit(uint32_t node, const Vec3d& a, const Vec3d& b) const {
+        const QueryTreeNode& n = tree.nodes[node];
+        double enter = 0;
+        double leave = 1;
+        for (int axis = 0; axis < 3; ++axis) {
+            const double from = component(a, axis);
+            const double d = component(b, axis) - from;
+            if (d == 0) {
+                if (from < n.low[axis] || from > n.high[axis]) return false;
+                continue;
+            }
+            double t0 = (n.low[axis] - from) / d;
+            double t1 = (n.high[axis] - from) / d;
+            if (d < 0) std::swap(t0, t1);
+            if (t0 > enter) enter = t0;
+            if (t1 < leave) leave = t1;
+        }
+        return !(enter > leave);
+    }
+    bool boxMayTouch(uint32_t node, const AxisBox& box) const {
+        const QueryTreeNode& n = tree.nodes[node];
+        for (int axis = 0; axis < 3; ++axis)
+            if (n.low[axis] > box.high[axis] || n.high[axis] < box.low[axis]) return false;
+        return true;
+    }
+};
+
 struct TreeHit {
     bool hit = false;
     double fraction = 0;
@@ -212,25 +295,29 @@ struct TreeHit {
 // First hit of segment a -> b in the tree, as a fraction of a -> b. Near side first; then the faces of the
 // node the segment crosses at t; then the far side from the crossing point on. The recursion is kept on
 // state.rayStack because a tree can be as deep as its model has triangles.
-TreeHit walkTree(QueryState& state, const ModelEntry& model, const Vec3d& a, const Vec3d& b) {
-    const uint32_t* words = model.tree.get();
-    const ModelGroup& group0 = *model.groups[0];
+template <class Tree>
+TreeHit walkTree(QueryState& state, const Tree& tree, const Vec3d& a, const Vec3d& b) {
     std::vector<RayFrame>& stack = state.rayStack;
     stack.clear();
-    stack.push_back({0, 0, -1, 0, a, b, {}});
     TreeHit result;
+    if (tree.root() < 0) return result;
+    stack.push_back({uint32_t(tree.root()), 0, -1, 0, a, b, {}});
     while (!stack.empty()) {
         RayFrame& frame = stack.back();
         if (frame.stage == 0) {
-            TreeRecordRef node{words, frame.node};
-            const Vec3d n = node.normal();
-            const double da = dot(n, frame.a) - node.distance();
-            const double db = dot(n, frame.b) - node.distance();
+            if (!tree.segmentMayHit(frame.node, frame.a, frame.b)) {
+                result = {};
+                stack.pop_back();
+                continue;
+            }
+            const Vec3d n = tree.normal(frame.node);
+            const double da = dot(n, frame.a) - tree.distance(frame.node);
+            const double db = dot(n, frame.b) - tree.distance(frame.node);
             if (!(da * db < 0)) {
                 // No crossing: the whole segment lies on one side (in the plane counts as behind). The plane
                 // of a zero-area splitter is NaN; the builder put everything after it in the back child, so
                 // the walk goes on there with the whole segment.
-                const int64_t next = da > 0 ? node.front() : node.back();
+                const int64_t next = da > 0 ? tree.front(frame.node) : tree.back(frame.node);
                 if (next < 0) {
                     result = {};
                     stack.pop_back();
@@ -241,8 +328,8 @@ TreeHit walkTree(QueryState& state, const ModelEntry& model, const Vec3d& a, con
             }
             frame.t = da / (da - db);
             frame.p = frame.a + (frame.b - frame.a) * frame.t;
-            const int64_t nearChild = da > 0 ? node.front() : node.back();
-            const int64_t farChild = da > 0 ? node.back() : node.front();
+            const int64_t nearChild = da > 0 ? tree.front(frame.node) : tree.back(frame.node);
+            const int64_t farChild = da > 0 ? tree.back(frame.node) : tree.front(frame.node);
             frame.far = int32_t(farChild);
             frame.stage = 1;
             if (nearChild >= 0) {
@@ -259,21 +346,15 @@ TreeHit walkTree(QueryState& state, const ModelEntry& model, const Vec3d& a, con
                 stack.pop_back();
                 continue;
             }
-            TreeRecordRef node{words, frame.node};
-            const uint32_t* face = node.faces();
-            for (;; ++face) {
-                Vec3d corner[3];
-                faceCorners(group0, *face, corner);
-                if (faceContains(corner, frame.p)) {
-                    const Vec3d n = node.normal();
-                    result.hit = true;
-                    result.fraction = frame.t;
-                    result.faceReference = *face & 0x7fffffffu;
-                    result.normal = dot(n, frame.b - frame.a) >= 0 ? -n : n;
-                    break;
-                }
-                if (*face & uint32_t(kFaceReferenceLast)) break;
-            }
+            tree.findFace(frame.node, [&](int32_t reference, const Vec3d corner[3]) {
+                if (!faceContains(corner, frame.p)) return false;
+                const Vec3d n = tree.normal(frame.node);
+                result.hit = true;
+                result.fraction = frame.t;
+                result.faceReference = uint32_t(reference);
+                result.normal = dot(n, frame.b - frame.a) >= 0 ? -n : n;
+                return true;
+            });
             if (result.hit || frame.far < 0) {
                 stack.pop_back();
                 continue;
@@ -313,7 +394,9 @@ float castRay(QueryState& state, const ModelStore& store, std::span<sdk::Entity*
             if (model->groups[0]->largestKeyCount > 0) {
                 improved = testAnimatedModel(state, *model, a, b, &best);
             } else if (model->tree) {
-                const TreeHit hit = walkTree(state, *model, a, b);
+                const TreeHit hit = state.referenceWalk
+                                        ? walkTree(state, StoredTree{model->tree.get(), *model->groups[0]}, a, b)
+                                        : walkTree(state, CompactTree{model->queryTree}, a, b);
                 if (hit.hit && hit.fraction < best.fraction) {
                     best.fraction = hit.fraction;
                     best.objectIndex = int32_t(hit.faceReference >> 16);
@@ -400,32 +483,28 @@ bool contactListed(const QueryState& state, int32_t faceReference) {
 }
 
 // Walks the entity's tree depth first; returns false when the query must stop (first-contact mode).
-bool collideEntity(QueryState& state, const ModelEntry& model, const LocalBox& box, int32_t id, bool firstContact) {
-    const uint32_t* words = model.tree.get();
-    const ModelGroup& group0 = *model.groups[0];
+template <class Tree>
+bool collideEntity(QueryState& state, const Tree& tree, const LocalBox& box, const AxisBox& reach, int32_t id,
+                   bool firstContact) {
     std::vector<uint32_t>& stack = state.boxStack;
     stack.clear();
-    int64_t next = 0;
+    auto reachable = [&](int64_t node) { return node >= 0 && tree.boxMayTouch(uint32_t(node), reach) ? node : -1; };
+    int64_t next = reachable(tree.root());
     while (next >= 0) {
-        const TreeRecordRef node{words, uint32_t(next)};
-        const double s = dot(node.normal(), box.centre) - node.distance();
+        const uint32_t node = uint32_t(next);
+        const double s = dot(tree.normal(node), box.centre) - tree.distance(node);
         if (std::fabs(s) < box.radius) {
-            for (const uint32_t* face = node.faces();; ++face) {
-                const int32_t reference = int32_t(*face & 0x7fffffffu);
-                if (!contactListed(state, reference)) {
-                    Vec3d corner[3];
-                    faceCorners(group0, *face, corner);
-                    if (boxTouchesFace(box, corner) && state.contactCount < kMaxContacts) {
-                        state.contacts[state.contactCount++] = {id, reference};
-                        if (firstContact) return false;
-                    }
-                }
-                if (*face & uint32_t(kFaceReferenceLast)) break;
-            }
-            if (node.front() >= 0) stack.push_back(uint32_t(node.front()));
-            next = node.back();
+            const bool stop = tree.findFace(node, [&](int32_t reference, const Vec3d corner[3]) {
+                if (contactListed(state, reference) || !boxTouchesFace(box, corner) || state.contactCount >= kMaxContacts)
+                    return false;
+                state.contacts[state.contactCount++] = {id, reference};
+                return firstContact;
+            });
+            if (stop) return false;
+            if (reachable(tree.front(node)) >= 0) stack.push_back(uint32_t(tree.front(node)));
+            next = reachable(tree.back(node));
         } else {
-            next = s >= 0 ? node.front() : node.back();
+            next = reachable(s >= 0 ? tree.front(node) : tree.back(node));
         }
         if (next < 0 && !stack.empty()) {
             next = stack.back();
@@ -433,6 +512,19 @@ bool collideEntity(QueryState& state, const ModelEntry& model, const LocalBox& b
         }
     }
     return true;
+}
+
+// Everything the box can touch in the entity's frame: its centre plus, per coordinate, the reach of its
+// three half axes.
+AxisBox axisBoxOf(const LocalBox& box) {
+    AxisBox out;
+    for (int coordinate = 0; coordinate < 3; ++coordinate) {
+        double extent = 0;
+        for (int i = 0; i < 3; ++i) extent += std::fabs(component(box.axis[i], coordinate)) * std::fabs(box.width[i] / 2);
+        out.low[coordinate] = component(box.centre, coordinate) - extent;
+        out.high[coordinate] = component(box.centre, coordinate) + extent;
+    }
+    return out;
 }
 
 } // namespace
@@ -470,7 +562,12 @@ const sdk::Contact* collideBox(QueryState& state, const ModelStore& store, std::
             box.offset[i] = dot(box.axis[i], toLocal(object, facePoint[i]));
             box.width[i] = 2 * half[i];
         }
-        if (!collideEntity(state, *model, box, entity.id, firstContact)) return false;
+        const bool goOn = state.referenceWalk
+                              ? collideEntity(state, StoredTree{model->tree.get(), *model->groups[0]}, box, axisBoxOf(box),
+                                              entity.id, firstContact)
+                              : collideEntity(state, CompactTree{model->queryTree}, box, axisBoxOf(box), entity.id,
+                                              firstContact);
+        if (!goOn) return false;
         return !(firstContact && state.contactCount > 0);
     });
     if (contactCount) *contactCount = state.contactCount;

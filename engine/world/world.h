@@ -43,6 +43,27 @@ struct ModelGroup {
     ModelObjectParts* objects;  // objectCount entries; mirrored copies follow the stored objects
 };
 
+// The BSP tree again, laid out for the queries: records in walk order (each back child right after its
+// parent), each with a box around its own faces and every face below it, so that a walk can skip whole
+// subtrees that a query cannot reach, and the corners of its faces next to one another. Built at load from
+// group 0's positions as they are then.
+struct QueryTreeNode {
+    float low[3];          // bounds of the subtree's faces, widened by more than any query tolerance
+    float high[3];
+    float normal[3];
+    float distance;
+    int32_t back;          // node index, -1 for none
+    int32_t front;
+    uint32_t firstFace;    // into faceReferences and corners
+    uint32_t faceCount;
+};
+
+struct QueryTree {
+    std::vector<QueryTreeNode> nodes;      // root first; empty when the model has no tree
+    std::vector<uint32_t> faceReferences;  // bit 31 cleared
+    std::vector<float> corners;            // nine per face: x, y, z of its three corners
+};
+
 struct ModelEntry {
     int32_t currentGroup = 0;     // level-of-detail group used by the object queries
     float keyPosition = 0;        // animation key position
@@ -59,6 +80,7 @@ struct ModelEntry {
     // at offset 0. Owned by the entry.
     std::unique_ptr<uint32_t[]> tree;
     size_t treeWords = 0;
+    QueryTree queryTree;
     char name[kModelNameSize] = {};
 };
 
@@ -174,6 +196,9 @@ struct QueryState {
     std::vector<RayFrame> rayStack;
     std::vector<uint32_t> boxStack;
     std::vector<Vec3d> posedVertices;
+    // Walk the stored tree record by record, without skipping subtrees: the reference the faster walk
+    // of the query tree is compared against.
+    bool referenceWalk = false;
 };
 
 // The candidates are the objects of the calling module's layer in array order. Entities that take part in

@@ -48,3 +48,6 @@ inline void faceCorners(const ModelGroup& group0, uint32_t faceReference, Vec3d 
         corner[k] = {v.x, v.y, v.z};
     }
 }
+
+// Builds entry.queryTree from entry.tree and group 0; false when memory runs out.
+bool buildQueryTree(ModelEntry& entry);
