@@ -230,8 +230,8 @@ struct StoredTree {
             if (*face & uint32_t(kFaceReferenceLast)) return false;
         }
     }
-    bool segmentMayHit(uint32_t, const Vec3d&, const Vec3d&) const { return true; }
-    bool boxMayTouch(uint32_t, const AxisBox&) const { return true; }
+    bool segmentMayHit(int64_t, bool, const Vec3d&, const Vec3d&) const { return true; }
+    bool boxMayTouch(int64_t, bool, const AxisBox&) const { return true; }
 };
 
 // The query tree: the same walk, skipping the subtrees whose bounds the segment or box misses. Any
@@ -257,30 +257,36 @@ struct CompactTree {
         }
         return false;
     }
-    // Slab test of the segment a -> b against the node's bounds.
-    bool segmentMayHit(uint32_t node, const Vec3d& a, const Vec3d& b) const {
-        const QueryTreeNode& n = tree.nodes[node];
+    // The bounds of a child's subtree (front or back) as its parent holds them; parent -1 names the root.
+    const QueryBounds& bounds(int64_t parent, bool front) const {
+        if (parent < 0) return tree.rootBounds;
+        const QueryTreeNode& n = tree.nodes[size_t(parent)];
+        return front ? n.frontBounds : n.backBounds;
+    }
+    // Slab test of the segment a -> b against the bounds.
+    bool segmentMayHit(int64_t parent, bool front, const Vec3d& a, const Vec3d& b) const {
+        const QueryBounds& box = bounds(parent, front);
         double enter = 0;
         double leave = 1;
         for (int axis = 0; axis < 3; ++axis) {
             const double from = component(a, axis);
             const double d = component(b, axis) - from;
             if (d == 0) {
-                if (from < n.low[axis] || from > n.high[axis]) return false;
+                if (from < box.low[axis] || from > box.high[axis]) return false;
                 continue;
             }
-            double t0 = (n.low[axis] - from) / d;
-            double t1 = (n.high[axis] - from) / d;
+            double t0 = (box.low[axis] - from) / d;
+            double t1 = (box.high[axis] - from) / d;
             if (d < 0) std::swap(t0, t1);
             if (t0 > enter) enter = t0;
             if (t1 < leave) leave = t1;
         }
         return !(enter > leave);
     }
-    bool boxMayTouch(uint32_t node, const AxisBox& box) const {
-        const QueryTreeNode& n = tree.nodes[node];
+    bool boxMayTouch(int64_t parent, bool front, const AxisBox& reach) const {
+        const QueryBounds& box = bounds(parent, front);
         for (int axis = 0; axis < 3; ++axis)
-            if (n.low[axis] > box.high[axis] || n.high[axis] < box.low[axis]) return false;
+            if (box.low[axis] > reach.high[axis] || box.high[axis] < reach.low[axis]) return false;
         return true;
     }
 };
@@ -300,16 +306,16 @@ TreeHit walkTree(QueryState& state, const Tree& tree, const Vec3d& a, const Vec3
     std::vector<RayFrame>& stack = state.rayStack;
     stack.clear();
     TreeHit result;
-    if (tree.root() < 0) return result;
+    if (tree.root() < 0 || !tree.segmentMayHit(-1, false, a, b)) return result;
     stack.push_back({uint32_t(tree.root()), 0, -1, 0, a, b, {}});
+    // A child is entered only when its bounds may hold a hit of its part of the segment.
+    auto child = [&](uint32_t parent, bool front, const Vec3d& from, const Vec3d& to) -> int64_t {
+        const int64_t node = front ? tree.front(parent) : tree.back(parent);
+        return node >= 0 && tree.segmentMayHit(parent, front, from, to) ? node : -1;
+    };
     while (!stack.empty()) {
         RayFrame& frame = stack.back();
         if (frame.stage == 0) {
-            if (!tree.segmentMayHit(frame.node, frame.a, frame.b)) {
-                result = {};
-                stack.pop_back();
-                continue;
-            }
             const Vec3d n = tree.normal(frame.node);
             const double da = dot(n, frame.a) - tree.distance(frame.node);
             const double db = dot(n, frame.b) - tree.distance(frame.node);
@@ -317,7 +323,7 @@ TreeHit walkTree(QueryState& state, const Tree& tree, const Vec3d& a, const Vec3
                 // No crossing: the whole segment lies on one side (in the plane counts as behind). The plane
                 // of a zero-area splitter is NaN; the builder put everything after it in the back child, so
                 // the walk goes on there with the whole segment.
-                const int64_t next = da > 0 ? tree.front(frame.node) : tree.back(frame.node);
+                const int64_t next = child(frame.node, da > 0, frame.a, frame.b);
                 if (next < 0) {
                     result = {};
                     stack.pop_back();
@@ -328,13 +334,11 @@ TreeHit walkTree(QueryState& state, const Tree& tree, const Vec3d& a, const Vec3
             }
             frame.t = da / (da - db);
             frame.p = frame.a + (frame.b - frame.a) * frame.t;
-            const int64_t nearChild = da > 0 ? tree.front(frame.node) : tree.back(frame.node);
-            const int64_t farChild = da > 0 ? tree.back(frame.node) : tree.front(frame.node);
-            frame.far = int32_t(farChild);
+            const int64_t nearChild = child(frame.node, da > 0, frame.a, frame.p);
+            frame.far = int32_t(da > 0 ? tree.back(frame.node) : tree.front(frame.node));
             frame.stage = 1;
             if (nearChild >= 0) {
-                const RayFrame child{uint32_t(nearChild), 0, -1, 0, frame.a, frame.p, {}};
-                stack.push_back(child);
+                stack.push_back({uint32_t(nearChild), 0, -1, 0, frame.a, frame.p, {}});
             } else {
                 result = {};
             }
@@ -355,13 +359,12 @@ TreeHit walkTree(QueryState& state, const Tree& tree, const Vec3d& a, const Vec3
                 result.normal = dot(n, frame.b - frame.a) >= 0 ? -n : n;
                 return true;
             });
-            if (result.hit || frame.far < 0) {
+            if (result.hit || frame.far < 0 || child(frame.node, frame.far == tree.front(frame.node), frame.p, frame.b) < 0) {
                 stack.pop_back();
                 continue;
             }
             frame.stage = 2;
-            const RayFrame child{uint32_t(frame.far), 0, -1, 0, frame.p, frame.b, {}};
-            stack.push_back(child);
+            stack.push_back({uint32_t(frame.far), 0, -1, 0, frame.p, frame.b, {}});
             continue;
         }
         if (result.hit) result.fraction = frame.t + result.fraction * (1 - frame.t);
@@ -488,8 +491,12 @@ bool collideEntity(QueryState& state, const Tree& tree, const LocalBox& box, con
                    bool firstContact) {
     std::vector<uint32_t>& stack = state.boxStack;
     stack.clear();
-    auto reachable = [&](int64_t node) { return node >= 0 && tree.boxMayTouch(uint32_t(node), reach) ? node : -1; };
-    int64_t next = reachable(tree.root());
+    // A child is entered only when its bounds meet the box's reach.
+    auto child = [&](uint32_t parent, bool front) -> int64_t {
+        const int64_t node = front ? tree.front(parent) : tree.back(parent);
+        return node >= 0 && tree.boxMayTouch(parent, front, reach) ? node : -1;
+    };
+    int64_t next = tree.root() >= 0 && tree.boxMayTouch(-1, false, reach) ? tree.root() : -1;
     while (next >= 0) {
         const uint32_t node = uint32_t(next);
         const double s = dot(tree.normal(node), box.centre) - tree.distance(node);
@@ -501,10 +508,10 @@ bool collideEntity(QueryState& state, const Tree& tree, const LocalBox& box, con
                 return firstContact;
             });
             if (stop) return false;
-            if (reachable(tree.front(node)) >= 0) stack.push_back(uint32_t(tree.front(node)));
-            next = reachable(tree.back(node));
+            if (child(node, true) >= 0) stack.push_back(uint32_t(tree.front(node)));
+            next = child(node, false);
         } else {
-            next = reachable(s >= 0 ? tree.front(node) : tree.back(node));
+            next = child(node, s >= 0);
         }
         if (next < 0 && !stack.empty()) {
             next = stack.back();
@@ -515,7 +522,7 @@ bool collideEntity(QueryState& state, const Tree& tree, const LocalBox& box, con
 }
 
 // Everything the box can touch in the entity's frame: its centre plus, per coordinate, the reach of its
-// three half axes.
+// three half axes (the tree's bounds are widened for the tolerances).
 AxisBox axisBoxOf(const LocalBox& box) {
     AxisBox out;
     for (int coordinate = 0; coordinate < 3; ++coordinate) {

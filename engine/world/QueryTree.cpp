@@ -9,11 +9,6 @@
 
 namespace {
 
-// Widening of every node's bounds, relative to the size of its coordinates (at least 1). The queries
-// accept a point up to 0.0001 x that size off a face's plane and up to 0.00001 outside a box; the
-// widening covers both, with the rounding of the walk's crossing points, many times over.
-constexpr double kBoundsWidening = 0.001;
-
 struct PendingNode {
     uint32_t word;    // the record in the stored tree
     int32_t parent;   // node index, -1 for the root
@@ -52,37 +47,44 @@ void copyNodes(const ModelEntry& entry, QueryTree& out) {
     }
 }
 
-// Children follow their parents, so one pass from the end gathers every subtree's bounds.
+// Children follow their parents, so one pass from the end gathers every subtree's bounds; each is then
+// widened and handed to its parent.
 void computeBounds(QueryTree& tree) {
+    std::vector<QueryBounds> subtree(tree.nodes.size());
     for (size_t n = tree.nodes.size(); n-- > 0;) {
-        QueryTreeNode& node = tree.nodes[n];
-        std::fill(std::begin(node.low), std::end(node.low), std::numeric_limits<float>::infinity());
-        std::fill(std::begin(node.high), std::end(node.high), -std::numeric_limits<float>::infinity());
+        const QueryTreeNode& node = tree.nodes[n];
+        QueryBounds& bounds = subtree[n];
+        std::fill(std::begin(bounds.low), std::end(bounds.low), std::numeric_limits<float>::infinity());
+        std::fill(std::begin(bounds.high), std::end(bounds.high), -std::numeric_limits<float>::infinity());
         for (uint32_t f = node.firstFace; f < node.firstFace + node.faceCount; ++f)
             for (int k = 0; k < 3; ++k)
                 for (int axis = 0; axis < 3; ++axis) {
                     const float value = tree.corners[9 * size_t(f) + size_t(3 * k + axis)];
-                    node.low[axis] = std::min(node.low[axis], value);
-                    node.high[axis] = std::max(node.high[axis], value);
+                    bounds.low[axis] = std::min(bounds.low[axis], value);
+                    bounds.high[axis] = std::max(bounds.high[axis], value);
                 }
         for (const int32_t child : {node.back, node.front}) {
             if (child < 0) continue;
-            const QueryTreeNode& c = tree.nodes[size_t(child)];
             for (int axis = 0; axis < 3; ++axis) {
-                node.low[axis] = std::min(node.low[axis], c.low[axis]);
-                node.high[axis] = std::max(node.high[axis], c.high[axis]);
+                bounds.low[axis] = std::min(bounds.low[axis], subtree[size_t(child)].low[axis]);
+                bounds.high[axis] = std::max(bounds.high[axis], subtree[size_t(child)].high[axis]);
             }
         }
     }
-    for (QueryTreeNode& node : tree.nodes) {
+    for (QueryBounds& bounds : subtree) {
         double size = 1;
-        for (int axis = 0; axis < 3; ++axis) size = std::max({size, std::fabs(double(node.low[axis])), std::fabs(double(node.high[axis]))});
-        const double widening = kBoundsWidening * size;
+        for (int axis = 0; axis < 3; ++axis) size = std::max({size, std::fabs(double(bounds.low[axis])), std::fabs(double(bounds.high[axis]))});
+        const double widening = kQueryBoundsWidening * size;
         for (int axis = 0; axis < 3; ++axis) {
-            node.low[axis] = float(node.low[axis] - widening);
-            node.high[axis] = float(node.high[axis] + widening);
+            bounds.low[axis] = float(bounds.low[axis] - widening);
+            bounds.high[axis] = float(bounds.high[axis] + widening);
         }
     }
+    for (QueryTreeNode& node : tree.nodes) {
+        if (node.back >= 0) node.backBounds = subtree[size_t(node.back)];
+        if (node.front >= 0) node.frontBounds = subtree[size_t(node.front)];
+    }
+    if (!subtree.empty()) tree.rootBounds = subtree[0];
 }
 
 } // namespace
@@ -92,10 +94,10 @@ bool buildQueryTree(ModelEntry& entry) {
     if (!entry.tree) return true;
     try {
         copyNodes(entry, entry.queryTree);
+        computeBounds(entry.queryTree);
     } catch (const std::bad_alloc&) {
         entry.queryTree = {};
         return false;
     }
-    computeBounds(entry.queryTree);
     return true;
 }

@@ -44,22 +44,28 @@ struct ModelGroup {
 };
 
 // The BSP tree again, laid out for the queries: records in walk order (each back child right after its
-// parent), each with a box around its own faces and every face below it, so that a walk can skip whole
-// subtrees that a query cannot reach, and the corners of its faces next to one another. Built at load from
-// group 0's positions as they are then.
-struct QueryTreeNode {
-    float low[3];          // bounds of the subtree's faces, widened by more than any query tolerance
+// parent), each holding the bounds of its children's subtrees (all their faces), so that a walk skips the
+// subtrees a query cannot reach without reading them, and the corners of its faces next to one another.
+// Built at load from group 0's positions as they are then.
+struct QueryBounds {
+    float low[3];   // widened by more than any query tolerance
     float high[3];
+};
+
+struct QueryTreeNode {
     float normal[3];
     float distance;
-    int32_t back;          // node index, -1 for none
+    int32_t back;              // node index, -1 for none
     int32_t front;
-    uint32_t firstFace;    // into faceReferences and corners
+    uint32_t firstFace;        // into faceReferences and corners
     uint32_t faceCount;
+    QueryBounds backBounds;    // meaningless for a missing child
+    QueryBounds frontBounds;
 };
 
 struct QueryTree {
     std::vector<QueryTreeNode> nodes;      // root first; empty when the model has no tree
+    QueryBounds rootBounds{};
     std::vector<uint32_t> faceReferences;  // bit 31 cleared
     std::vector<float> corners;            // nine per face: x, y, z of its three corners
 };
