@@ -232,6 +232,7 @@ struct StoredTree {
     }
     bool segmentMayHit(int64_t, bool, const Vec3d&, const Vec3d&) const { return true; }
     bool boxMayTouch(int64_t, bool, const AxisBox&) const { return true; }
+    bool boxMayTouchFace(const Vec3d[3], const AxisBox&) const { return true; }
 };
 
 // The query tree: the same walk, skipping the subtrees whose bounds the segment or box misses. Any
@@ -287,6 +288,14 @@ struct CompactTree {
         const QueryBounds& box = bounds(parent, front);
         for (int axis = 0; axis < 3; ++axis)
             if (box.low[axis] > reach.high[axis] || box.high[axis] < reach.low[axis]) return false;
+        return true;
+    }
+    // The box's reach is widened itself, so a face's own corners are compared with it.
+    bool boxMayTouchFace(const Vec3d corner[3], const AxisBox& reach) const {
+        for (int axis = 0; axis < 3; ++axis) {
+            const double a = component(corner[0], axis), b = component(corner[1], axis), c = component(corner[2], axis);
+            if (std::min({a, b, c}) > reach.high[axis] || std::max({a, b, c}) < reach.low[axis]) return false;
+        }
         return true;
     }
 };
@@ -502,7 +511,8 @@ bool collideEntity(QueryState& state, const Tree& tree, const LocalBox& box, con
         const double s = dot(tree.normal(node), box.centre) - tree.distance(node);
         if (std::fabs(s) < box.radius) {
             const bool stop = tree.findFace(node, [&](int32_t reference, const Vec3d corner[3]) {
-                if (contactListed(state, reference) || !boxTouchesFace(box, corner) || state.contactCount >= kMaxContacts)
+                if (!tree.boxMayTouchFace(corner, reach) || contactListed(state, reference) || !boxTouchesFace(box, corner) ||
+                    state.contactCount >= kMaxContacts)
                     return false;
                 state.contacts[state.contactCount++] = {id, reference};
                 return firstContact;
@@ -522,14 +532,16 @@ bool collideEntity(QueryState& state, const Tree& tree, const LocalBox& box, con
 }
 
 // Everything the box can touch in the entity's frame: its centre plus, per coordinate, the reach of its
-// three half axes (the tree's bounds are widened for the tolerances).
+// three half axes, widened like the tree's bounds.
 AxisBox axisBoxOf(const LocalBox& box) {
     AxisBox out;
     for (int coordinate = 0; coordinate < 3; ++coordinate) {
         double extent = 0;
         for (int i = 0; i < 3; ++i) extent += std::fabs(component(box.axis[i], coordinate)) * std::fabs(box.width[i] / 2);
-        out.low[coordinate] = component(box.centre, coordinate) - extent;
-        out.high[coordinate] = component(box.centre, coordinate) + extent;
+        const double centre = component(box.centre, coordinate);
+        const double widening = kQueryBoundsWidening * std::max({1.0, std::fabs(centre - extent), std::fabs(centre + extent)});
+        out.low[coordinate] = centre - extent - widening;
+        out.high[coordinate] = centre + extent + widening;
     }
     return out;
 }
