@@ -494,10 +494,45 @@ bool contactListed(const QueryState& state, int32_t faceReference) {
     return false;
 }
 
+// The faces of one entity that the box has been found to miss. The query tree lists a face in every node
+// whose plane split it, and the slab test gives the same answer each time. A fixed table; once half full
+// it stops remembering.
+class MissedFaces {
+public:
+    explicit MissedFaces(QueryState& state) : slots_(state.missedFaces) {
+        if (slots_.empty()) slots_.assign(kSlots, 0);
+        if (++state.missedFacesStamp == 0) {
+            std::fill(slots_.begin(), slots_.end(), 0);
+            state.missedFacesStamp = 1;
+        }
+        stamp_ = uint64_t(state.missedFacesStamp) << 32;
+    }
+    bool contains(int32_t reference) const {
+        for (size_t i = slotOf(reference);; i = (i + 1) & (kSlots - 1)) {
+            if (slots_[i] == (stamp_ | uint32_t(reference))) return true;
+            if ((slots_[i] & ~uint64_t(0xffffffffu)) != stamp_) return false;
+        }
+    }
+    void add(int32_t reference) {
+        if (count_ >= kSlots / 2) return;
+        size_t i = slotOf(reference);
+        while ((slots_[i] & ~uint64_t(0xffffffffu)) == stamp_) i = (i + 1) & (kSlots - 1);
+        slots_[i] = stamp_ | uint32_t(reference);
+        ++count_;
+    }
+
+private:
+    static constexpr size_t kSlots = 4096;
+    static size_t slotOf(int32_t reference) { return (uint32_t(reference) * 2654435761u >> 20) & (kSlots - 1); }
+    std::vector<uint64_t>& slots_;
+    uint64_t stamp_ = 0;
+    size_t count_ = 0;
+};
+
 // Walks the entity's tree depth first; returns false when the query must stop (first-contact mode).
 template <class Tree>
 bool collideEntity(QueryState& state, const Tree& tree, const LocalBox& box, const AxisBox& reach, int32_t id,
-                   bool firstContact) {
+                   bool firstContact, MissedFaces* missed) {
     std::vector<uint32_t>& stack = state.boxStack;
     stack.clear();
     // A child is entered only when its bounds meet the box's reach.
@@ -511,9 +546,13 @@ bool collideEntity(QueryState& state, const Tree& tree, const LocalBox& box, con
         const double s = dot(tree.normal(node), box.centre) - tree.distance(node);
         if (std::fabs(s) < box.radius) {
             const bool stop = tree.findFace(node, [&](int32_t reference, const Vec3d corner[3]) {
-                if (!tree.boxMayTouchFace(corner, reach) || contactListed(state, reference) || !boxTouchesFace(box, corner) ||
-                    state.contactCount >= kMaxContacts)
+                if (!tree.boxMayTouchFace(corner, reach) || contactListed(state, reference)) return false;
+                if (missed && missed->contains(reference)) return false;
+                if (!boxTouchesFace(box, corner)) {
+                    if (missed) missed->add(reference);
                     return false;
+                }
+                if (state.contactCount >= kMaxContacts) return false;
                 state.contacts[state.contactCount++] = {id, reference};
                 return firstContact;
             });
@@ -581,11 +620,12 @@ const sdk::Contact* collideBox(QueryState& state, const ModelStore& store, std::
             box.offset[i] = dot(box.axis[i], toLocal(object, facePoint[i]));
             box.width[i] = 2 * half[i];
         }
+        MissedFaces missed(state);
         const bool goOn = state.referenceWalk
                               ? collideEntity(state, StoredTree{model->tree.get(), *model->groups[0]}, box, axisBoxOf(box),
-                                              entity.id, firstContact)
+                                              entity.id, firstContact, nullptr)
                               : collideEntity(state, CompactTree{model->queryTree}, box, axisBoxOf(box), entity.id,
-                                              firstContact);
+                                              firstContact, &missed);
         if (!goOn) return false;
         return !(firstContact && state.contactCount > 0);
     });

@@ -201,6 +201,8 @@ struct QueryState {
     void* meshContext = nullptr;
     std::vector<RayFrame> rayStack;
     std::vector<uint32_t> boxStack;
+    std::vector<uint64_t> missedFaces;  // (entity stamp << 32) | face reference, open addressing
+    uint32_t missedFacesStamp = 0;
     std::vector<Vec3d> posedVertices;
     // Walk the stored tree record by record, without skipping subtrees: the reference the faster walk
     // of the query tree is compared against.
