@@ -210,6 +210,20 @@ struct AxisBox {
 
 double component(const Vec3d& v, int axis) { return axis == 0 ? v.x : axis == 1 ? v.y : v.z; }
 
+// The line of a walk step's segment a -> b, with its direction inverted once for the bounds tests of
+// the step's children, which take the parts [t0, t1] of it.
+struct SegmentLine {
+    double from[3];
+    double inverse[3];  // 1 / (b - a) per axis; infinite for an axis the segment does not move along
+
+    SegmentLine(const Vec3d& a, const Vec3d& b) {
+        for (int axis = 0; axis < 3; ++axis) {
+            from[axis] = component(a, axis);
+            inverse[axis] = 1 / (component(b, axis) - from[axis]);
+        }
+    }
+};
+
 // The stored tree read record by record: every subtree the planes lead to is walked.
 struct StoredTree {
     const uint32_t* words;
@@ -230,7 +244,7 @@ struct StoredTree {
             if (*face & uint32_t(kFaceReferenceLast)) return false;
         }
     }
-    bool segmentMayHit(int64_t, bool, const Vec3d&, const Vec3d&) const { return true; }
+    bool segmentMayHit(int64_t, bool, const SegmentLine&, double, double) const { return true; }
     bool boxMayTouch(int64_t, bool, const AxisBox&) const { return true; }
     bool boxMayTouchFace(const Vec3d[3], const AxisBox&) const { return true; }
 };
@@ -264,23 +278,18 @@ struct CompactTree {
         const QueryTreeNode& n = tree.nodes[size_t(parent)];
         return front ? n.frontBounds : n.backBounds;
     }
-    // Slab test of the segment a -> b against the bounds.
-    bool segmentMayHit(int64_t parent, bool front, const Vec3d& a, const Vec3d& b) const {
+    // Slab test of the part [t0, t1] of the line against the bounds. An axis the line does not move
+    // along gives infinite limits, or NaN for a start exactly on a bound, which keeps the subtree.
+    bool segmentMayHit(int64_t parent, bool front, const SegmentLine& line, double t0, double t1) const {
         const QueryBounds& box = bounds(parent, front);
-        double enter = 0;
-        double leave = 1;
+        double enter = t0;
+        double leave = t1;
         for (int axis = 0; axis < 3; ++axis) {
-            const double from = component(a, axis);
-            const double d = component(b, axis) - from;
-            if (d == 0) {
-                if (from < box.low[axis] || from > box.high[axis]) return false;
-                continue;
-            }
-            double t0 = (box.low[axis] - from) / d;
-            double t1 = (box.high[axis] - from) / d;
-            if (d < 0) std::swap(t0, t1);
-            if (t0 > enter) enter = t0;
-            if (t1 < leave) leave = t1;
+            double low = (box.low[axis] - line.from[axis]) * line.inverse[axis];
+            double high = (box.high[axis] - line.from[axis]) * line.inverse[axis];
+            if (line.inverse[axis] < 0) std::swap(low, high);
+            if (low > enter) enter = low;
+            if (high < leave) leave = high;
         }
         return !(enter > leave);
     }
@@ -315,12 +324,12 @@ TreeHit walkTree(QueryState& state, const Tree& tree, const Vec3d& a, const Vec3
     std::vector<RayFrame>& stack = state.rayStack;
     stack.clear();
     TreeHit result;
-    if (tree.root() < 0 || !tree.segmentMayHit(-1, false, a, b)) return result;
+    if (tree.root() < 0 || !tree.segmentMayHit(-1, false, SegmentLine(a, b), 0, 1)) return result;
     stack.push_back({uint32_t(tree.root()), 0, -1, 0, a, b, {}});
-    // A child is entered only when its bounds may hold a hit of its part of the segment.
-    auto child = [&](uint32_t parent, bool front, const Vec3d& from, const Vec3d& to) -> int64_t {
-        const int64_t node = front ? tree.front(parent) : tree.back(parent);
-        return node >= 0 && tree.segmentMayHit(parent, front, from, to) ? node : -1;
+    // A child is entered only when its bounds may hold a hit of its part [t0, t1] of the step's segment.
+    auto child = [&](const RayFrame& frame, bool front, double t0, double t1) -> int64_t {
+        const int64_t node = front ? tree.front(frame.node) : tree.back(frame.node);
+        return node >= 0 && tree.segmentMayHit(frame.node, front, SegmentLine(frame.a, frame.b), t0, t1) ? node : -1;
     };
     while (!stack.empty()) {
         RayFrame& frame = stack.back();
@@ -332,7 +341,7 @@ TreeHit walkTree(QueryState& state, const Tree& tree, const Vec3d& a, const Vec3
                 // No crossing: the whole segment lies on one side (in the plane counts as behind). The plane
                 // of a zero-area splitter is NaN; the builder put everything after it in the back child, so
                 // the walk goes on there with the whole segment.
-                const int64_t next = child(frame.node, da > 0, frame.a, frame.b);
+                const int64_t next = child(frame, da > 0, 0, 1);
                 if (next < 0) {
                     result = {};
                     stack.pop_back();
@@ -343,7 +352,7 @@ TreeHit walkTree(QueryState& state, const Tree& tree, const Vec3d& a, const Vec3
             }
             frame.t = da / (da - db);
             frame.p = frame.a + (frame.b - frame.a) * frame.t;
-            const int64_t nearChild = child(frame.node, da > 0, frame.a, frame.p);
+            const int64_t nearChild = child(frame, da > 0, 0, frame.t);
             frame.far = int32_t(da > 0 ? tree.back(frame.node) : tree.front(frame.node));
             frame.stage = 1;
             if (nearChild >= 0) {
@@ -368,7 +377,7 @@ TreeHit walkTree(QueryState& state, const Tree& tree, const Vec3d& a, const Vec3
                 result.normal = dot(n, frame.b - frame.a) >= 0 ? -n : n;
                 return true;
             });
-            if (result.hit || frame.far < 0 || child(frame.node, frame.far == tree.front(frame.node), frame.p, frame.b) < 0) {
+            if (result.hit || frame.far < 0 || child(frame, frame.far == tree.front(frame.node), frame.t, 1) < 0) {
                 stack.pop_back();
                 continue;
             }
