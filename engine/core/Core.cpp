@@ -35,6 +35,13 @@ int32_t openFontTexture(void* display, const char* name) { return openTexture(*s
 Core::Core() {
     display.renderer->models = &modelSource;
     audio.cameraView = display.renderer->pipeline.view;
+    lighting.models = &models;
+    lighting.setFog = [](void* device, uint32_t colour, int32_t maximum, float density) {
+        static_cast<DisplayDevice*>(device)->setFog(colour, maximum, density);
+    };
+    lighting.fogContext = &display;
+    lighting.meshOf = meshOfEntity;
+    lighting.meshContext = display.renderer.get();
     settings.musicOff = 1;
     coreServices = std::make_unique<EngineCoreServices>(*this, nullptr);
     imageServices = makeImageServices(*this, nullptr);
@@ -89,6 +96,7 @@ int Core::start(plat::Window* mainWindow) {
     if (soundOn) readCatalogues(audio);
 
     worldDescription.open(plat::resolvePath(kWorldDescription).c_str());
+    loadPointLights(lighting, worldDescription);
     reloadFontTextures(moduleFonts, openFontTexture, &display);
     loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
     loadTextureFont(display, kTextureFont);
@@ -172,6 +180,7 @@ int Core::restart() {
     std::snprintf(logicModuleName, sizeof logicModuleName, "%.31s", settings.logicModule);
     if (!loadLogicModule()) renderFlags = kRenderOverlay;
     display.setFog(0, 0, 0.0f);
+    loadPointLights(lighting, worldDescription);
     unloadModel(models, cursorObject.geometryModel);
     loadCursor();
     timeScale = 1.0f;

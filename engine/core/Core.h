@@ -15,6 +15,7 @@
 #include "engine/graphics/ModelStoreSource.h"
 #include "engine/graphics/graphics.h"
 #include "engine/host/host.h"
+#include "engine/world/Lighting.h"
 #include "engine/world/ModuleFonts.h"
 #include "engine/world/world.h"
 
@@ -99,6 +100,7 @@ struct Core {
     ModelStoreSource modelSource{models}; // how the renderer reads the store
     FontTable moduleFonts;
     AudioSystem audio;
+    LightingEnvironment lighting; // point lights from the world description, the rest from modules
 
     int soundOn = 0;
     plat::Mutex* tableMutex = nullptr;

@@ -77,6 +77,8 @@ void detachRenderer(Renderer& r);
 void drawModelObjects(Renderer& r, int model, int flags);
 int registerMesh(Renderer& r, const sdk::Mesh* mesh);
 void unregisterMesh(Renderer& r, int handle);
+// The mesh an entity with the own-mesh flag names by its geometryModel, or null (renderer: the Renderer).
+const sdk::Mesh* meshOfEntity(void* renderer, const sdk::Entity& entity);
 
 // The scene of one frame between beginFrame and endFrame: every visible layer through its enabled
 // viewports, the 3D cursor, the statistics line, extra scene ends.

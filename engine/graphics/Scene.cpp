@@ -85,6 +85,12 @@ void unregisterMesh(Renderer& r, int handle) {
     if (handle >= 0 && handle < kMaxMeshes) r.meshes[handle] = nullptr;
 }
 
+const sdk::Mesh* meshOfEntity(void* renderer, const sdk::Entity& entity) {
+    const Renderer& r = *static_cast<const Renderer*>(renderer);
+    const int handle = entity.geometryModel;
+    return (handle >= 0 && handle < kMaxMeshes) ? r.meshes[handle] : nullptr;
+}
+
 bool setTransformOfObject(Renderer& r, const Layer& layer, sdk::Entity& object) {
     if (!(object.flags & sdk::kFlagPlaced)) return true;
     auto& placed = static_cast<sdk::PlacedObject&>(object);
@@ -100,8 +106,7 @@ bool setTransformOfObject(Renderer& r, const Layer& layer, sdk::Entity& object) 
 
 void drawEntityModel(Renderer& r, sdk::Entity& object) {
     if (object.flags & sdk::kFlagOwnMesh) {
-        const int handle = object.geometryModel;
-        if (handle >= 0 && handle < kMaxMeshes && r.meshes[handle]) drawMesh(r, *r.meshes[handle]);
+        if (const sdk::Mesh* mesh = meshOfEntity(&r, object)) drawMesh(r, *mesh);
         return;
     }
     if (object.geometryModel < 0 || !r.models) return;
@@ -133,6 +138,8 @@ void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
     for (int position = 0; position < core.layers.count; ++position) {
         Layer* layer = core.layers.layers[position];
         if (!layer || layer->hidden) continue;
+        if (layer->options & sdk::kLayerOptionLit)
+            lightContextStep(core.lighting, layer->lighting, layerObjects(*layer), kLightingBudgetMs);
         r.objectCount += layer->objectCount;
         r.viewportCount += layer->viewportCount;
         for (int v = 0; v < layer->viewportCount; ++v) {
