@@ -65,6 +65,13 @@ struct Cursor {
     }
 };
 
+// Copies `size` bytes at the cursor (already checked to be there) and moves past them.
+void copyOut(Cursor& in, void* to, size_t size) {
+    if (size == 0) return;
+    std::memcpy(to, in.data + in.position, size);
+    in.position += size;
+}
+
 // Reads one object at the cursor; false with the reason when it does not fit in the file or names a
 // vertex it does not have.
 bool parseObject(Cursor& in, int textureCount, int lod, int index, SceneObject* object, std::string* error) {
@@ -99,11 +106,9 @@ bool parseObject(Cursor& in, int textureCount, int lod, int index, SceneObject* 
         return false;
     }
     object->vertices.resize(size_t(vertices));
-    std::memcpy(object->vertices.data(), in.data + in.position, size_t(vertices) * sizeof(SceneVertex));
-    in.position += size_t(vertices) * sizeof(SceneVertex);
+    copyOut(in, object->vertices.data(), size_t(vertices) * sizeof(SceneVertex));
     object->triangles.resize(size_t(triangles));
-    std::memcpy(object->triangles.data(), in.data + in.position, size_t(triangles) * sizeof(SceneTriangle));
-    in.position += size_t(triangles) * sizeof(SceneTriangle);
+    copyOut(in, object->triangles.data(), size_t(triangles) * sizeof(SceneTriangle));
     for (int32_t t = 0; t < triangles; ++t)
         for (uint16_t v : object->triangles[size_t(t)].index)
             if (v >= vertices) {
@@ -114,9 +119,7 @@ bool parseObject(Cursor& in, int textureCount, int lod, int index, SceneObject* 
     object->frames.resize(size_t(frames) * size_t(vertices) * 3);
     for (int32_t f = 0; f < frames; ++f) {
         in.position += kFrameHeaderSize;
-        std::memcpy(object->frames.data() + size_t(f) * size_t(vertices) * 3, in.data + in.position,
-                    size_t(vertices) * 12);
-        in.position += size_t(vertices) * 12;
+        copyOut(in, object->frames.data() + size_t(f) * size_t(vertices) * 3, size_t(vertices) * 12);
     }
     return true;
 }

@@ -73,7 +73,7 @@ TEST_F(Batch, RunsTheOperationsInOrderAndWritesLoadableFiles) {
     char error[256];
     ASSERT_EQ(parseModelFile(bytes.data(), bytes.size(), &view, error, sizeof error), nullptr) << error;
     EXPECT_TRUE(view.hasTree);
-    EXPECT_EQ(view.treeHeader.kind, 1);
+    EXPECT_EQ(int32_t{view.treeHeader.kind}, 1);
     EXPECT_EQ(view.groups[0].objectCount, 2);
 
     Scene saved;
