@@ -74,8 +74,6 @@ struct BuildState {
     size_t triangleCount = 0;
     double totalWork = 1;
     double workDone = 0;
-    double imbalanceSum = 0;
-    double imbalance = 0.5;
     int shownPermille = -1;
     bool broken = false;
     bsp::SplitterStreamWriter stream;
@@ -93,7 +91,7 @@ struct BuildState {
 
 // Shows the progress in the title when its tenth of a percent changed.
 void showProgress(BuildState& state, size_t listSize, long candidate) {
-    const int permille = int(state.workDone * 1000 / state.totalWork);
+    const int permille = int(std::min(1000.0, state.workDone * 1000 / state.totalWork));
     if (permille == state.shownPermille) return;
     state.shownPermille = permille;
     if (candidate >= 0 && listSize > 2048)
@@ -103,11 +101,11 @@ void showProgress(BuildState& state, size_t listSize, long candidate) {
     state.progress->progressValue(permille);
 }
 
-// Work done for scoring `count` candidates of a list of n, as the progress scale counts it.
-void addSearchWork(BuildState& state, size_t n, size_t count, bool atRoot) {
-    if (atRoot) state.workDone += double(n) * double(count);
-    else state.workDone += double(n) * (1 - (state.imbalance - 0.5) * 1.75) * double(count);
-}
+// Work done for scoring `count` candidates of a list of n.
+// The scale counts n per candidate scored (the original also weighted lists below the root by the root's
+// imbalance; a bounded search does not know every candidate's imbalance, and the figure only paces the
+// progress display).
+void addSearchWork(BuildState& state, size_t n, size_t count) { state.workDone += double(n) * double(count); }
 
 // The packed best of a search: score in the high word, candidate index in the low word, so that the
 // smallest value is the first lowest score.
@@ -162,7 +160,7 @@ void scoreCandidate(const bsp::TriangleList& list, const ListSpheres& spheres, s
 }
 
 // Every candidate in list order, scored in full: the reference the fast search must agree with.
-int64_t plainSearch(BuildState& state, const bsp::TriangleList& list, bool atRoot) {
+int64_t plainSearch(BuildState& state, const bsp::TriangleList& list) {
     uint32_t best = std::numeric_limits<uint32_t>::max();
     size_t chosen = 0;
     for (size_t c = 0; c < list.size(); ++c) {
@@ -171,15 +169,14 @@ int64_t plainSearch(BuildState& state, const bsp::TriangleList& list, bool atRoo
             best = score;
             chosen = c;
         }
-        addSearchWork(state, list.size(), 1, atRoot);
-        if (atRoot) state.imbalanceSum += score;
+        addSearchWork(state, list.size(), 1);
         showProgress(state, list.size(), long(c));
         if (state.progress->breakRequested()) return -1;
     }
     return int64_t(chosen);
 }
 
-int64_t fastSearch(BuildState& state, const bsp::TriangleList& list, bool atRoot) {
+int64_t fastSearch(BuildState& state, const bsp::TriangleList& list) {
     std::atomic<uint64_t> best{packCandidate(std::numeric_limits<uint32_t>::max(), 0xffffffffu)};
     makeSpheres(list, &state.spheres);
     const ListSpheres& spheres = state.spheres;
@@ -213,7 +210,7 @@ int64_t fastSearch(BuildState& state, const bsp::TriangleList& list, bool atRoot
         const size_t last = std::min(list.size(), first + kCandidatesPerTake);
         for (size_t c = first; c < last; ++c) scoreCandidate(list, spheres, c, best);
         const size_t done = std::min(next.load(std::memory_order_relaxed), list.size());
-        addSearchWork(state, list.size(), done - counted, atRoot);
+        addSearchWork(state, list.size(), done - counted);
         counted = done;
         showProgress(state, list.size(), long(first));
         if (state.progress->breakRequested()) {
@@ -223,7 +220,7 @@ int64_t fastSearch(BuildState& state, const bsp::TriangleList& list, bool atRoot
     }
     for (std::thread& helper : helpers) helper.join();
     if (stop) return -1;
-    addSearchWork(state, list.size(), list.size() - counted, atRoot);
+    addSearchWork(state, list.size(), list.size() - counted);
     return int64_t(best.load() & 0xffffffffu);
 }
 
@@ -254,17 +251,16 @@ void countMemory(BuildState& state, const bsp::TriangleList& list, size_t chosen
     state.raiseMemory(kChildNodeBytes * ((front > 0) + (back > 0)));
 }
 
-int64_t chooseSplitter(void* context, const bsp::TriangleList& list, int depth) {
+int64_t chooseSplitter(void* context, const bsp::TriangleList& list, int) {
     BuildState& state = *static_cast<BuildState*>(context);
     const size_t n = list.size();
     showProgress(state, n, -1);
-    const bool atRoot = depth == 1;
     int64_t chosen = 0;
     if (state.options->fastBuild && n >= bsp::kSearchedListLimit) {
         chosen = int64_t(bsp::chooseSplitterNearCentroid(list));
         if (state.progress->breakRequested()) chosen = -1;
     } else if (state.options->plainSearch) {
-        chosen = plainSearch(state, list, atRoot);
+        chosen = plainSearch(state, list);
     } else {
         // Scoring walks the list n times: a contiguous copy keeps it in the caches.
         state.compact.resize(n);
@@ -274,13 +270,12 @@ int64_t chooseSplitter(void* context, const bsp::TriangleList& list, int depth) 
             state.identity.resize(n);
             for (size_t i = from; i < n; ++i) state.identity[i] = uint32_t(i);
         }
-        chosen = fastSearch(state, bsp::TriangleList{state.compact.data(), state.identity.data(), n}, atRoot);
+        chosen = fastSearch(state, bsp::TriangleList{state.compact.data(), state.identity.data(), n});
     }
     if (chosen < 0) {
         state.broken = true;
         return -1;
     }
-    if (atRoot) state.imbalance = state.imbalanceSum / (double(state.triangleCount) * double(state.triangleCount));
     countMemory(state, list, size_t(chosen));
     if (!state.options->fastLoad) state.stream.write(uint32_t(chosen), bsp::splitterBitCount(n));
     return chosen;
