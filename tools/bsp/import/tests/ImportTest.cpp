@@ -123,6 +123,39 @@ TEST(ImportModel, NodeTransformsUpAxisAndScaleGivePositionsByValue) {
     }
 }
 
+// A glTF whose texture is embedded as a PNG: it is decoded from the file and named after the image.
+TEST(ImportModel, EmbeddedTexturesAreDecodedFromTheModel) {
+    ScratchDirectory scratch("bsp_import_embedded");
+    const Image checker = imageOf(4, 2, [](int x, int y) { return (x + y) % 2 ? Rgba{255, 255, 255, 255} : Rgba{0, 0, 255, 255}; });
+    writePng("checker.png", checker);
+    const float positions[] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    const float uvs[] = {0, 0, 1, 0, 0, 1};
+    std::vector<uint8_t> buffer(sizeof positions + sizeof uvs);
+    std::memcpy(buffer.data(), positions, sizeof positions);
+    std::memcpy(buffer.data() + sizeof positions, uvs, sizeof uvs);
+    writeText("tile.gltf", R"({"asset": {"version": "2.0"},
+ "buffers": [{"byteLength": 60, "uri": "data:application/octet-stream;base64,)" + base64(buffer) + R"("}],
+ "bufferViews": [{"buffer": 0, "byteOffset": 0, "byteLength": 36}, {"buffer": 0, "byteOffset": 36, "byteLength": 24}],
+ "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3", "min": [0, 0, 0], "max": [1, 1, 0]},
+               {"bufferView": 1, "componentType": 5126, "count": 3, "type": "VEC2"}],
+ "images": [{"name": "Checker Board", "uri": "data:image/png;base64,)" + base64(readBytes("checker.png")) + R"("}],
+ "textures": [{"source": 0}],
+ "materials": [{"name": "tiles", "pbrMetallicRoughness": {"baseColorTexture": {"index": 0}}}],
+ "meshes": [{"primitives": [{"attributes": {"POSITION": 0, "TEXCOORD_0": 1}, "material": 0}]}],
+ "nodes": [{"name": "tile", "mesh": 0}], "scenes": [{"nodes": [0]}], "scene": 0})");
+    fs::remove("checker.png");
+    const ImportedModel model = imported("tile.gltf", {});
+    ASSERT_EQ(model.textures.size(), 1u);
+    const std::string& name = model.textures[0].name;
+    EXPECT_EQ(name, "Checker_Board.tga");  // the image's name, made fit for a file name
+    Image converted;
+    std::string error;
+    ASSERT_TRUE(decodeImage(model.textures[0].bytes.data(), model.textures[0].bytes.size(), &converted, &error)) << error;
+    ASSERT_EQ(converted.rgba, checker.rgba);  // black, blue and white are exact in 5 bits
+    // glTF's v runs from the top already; Assimp turns it, the import turns it back.
+    EXPECT_FLOAT_EQ(model.scene.lods[0].objects[0].triangles[0].uv[0][1], 0);
+}
+
 // Two materials, one with a texture in a folder named the Windows way, one with a colour, one whose texture
 // is missing.
 void writeTwoMaterialObj(const Image& wood) {
