@@ -9,11 +9,10 @@
 #include <assimp/scene.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstring>
-#include <strings.h>
 #include <new>
+#include <strings.h>
 #include <unordered_map>
 
 namespace importer {

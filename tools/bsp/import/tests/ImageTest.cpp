@@ -73,12 +73,6 @@ TEST(HighColourTga, EveryPixelWithinOneStepAndFlatColoursKeepTheirMean) {
     }
 }
 
-TEST(HighColourTga, AlphaBitFollowsHalfCoverage) {
-    const Image image = imageOf(3, 1, [](int x, int) { return Rgba{10, 20, 30, uint8_t(x == 0 ? 0 : x == 1 ? 127 : 128)}; });
-    const std::vector<uint8_t> tga = encodeHighColourTga(image);
-    for (int x = 0; x < 3; ++x) EXPECT_EQ(tga[18 + 2 * x + 1] >> 7, x == 2 ? 1 : 0) << x;
-}
-
 TEST(PalettedTga, AtMost256ColoursComeBackExactly) {
     std::mt19937 random(11);
     std::vector<Rgba> colours;

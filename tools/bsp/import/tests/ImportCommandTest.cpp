@@ -38,12 +38,9 @@ TEST(ImportCommand, ExitStatusAndMessages) {
         {{"--convert-image", "nothing.png", "x.tga"}, 1, "bsp: nothing.png: can't open the file", nullptr},
         {{"--import", "nothing.obj", "-o", "x.qlf"}, 1, "bsp: nothing.obj: ", nullptr},
         {{"--convert-image", "in.png"}, 2, "bsp: no output file", nullptr},
-        {{"--import", "tri.obj"}, 2, "bsp: no output file (-o OUT.qlf)", nullptr},
         {{"--import", "tri.obj", "-o", "x.qlf", "--scale", "0"}, 2, "bsp: --scale needs a number above 0", nullptr},
-        {{"--import", "tri.obj", "-o", "x.qlf", "--up", "x"}, 2, "bsp: --up takes y or z", nullptr},
         {{"--convert-image", "in.png", "x.tga", "--max-side", "1.5"}, 2, "bsp: --max-side needs a whole number", nullptr},
         {{"--convert-image", "in.png", "x.tga", "--flip-v"}, 2, "bsp: unknown option", nullptr},
-        {{"--convert-image", "a.png", "b.tga", "c.tga"}, 2, "bsp: too many file names", nullptr},
     };
     for (const Case& c : cases) {
         std::vector<const char*> argv = {"bsp"};
