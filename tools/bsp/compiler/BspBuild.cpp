@@ -42,6 +42,7 @@ constexpr int64_t kChildNodeBytes = 20;
 // among them every one that shares a corner with the splitter) are classified exactly.
 struct ListSpheres {
     std::vector<double> x, y, z, reach;
+    double margin = 0;
 };
 
 void makeSpheres(const bsp::TriangleList& list, ListSpheres* spheres) {
@@ -64,8 +65,8 @@ void makeSpheres(const bsp::TriangleList& list, ListSpheres* spheres) {
     }
     // Beyond the side tolerance (1e-5), room for rounding in distances of magnitude `largest`. A NaN
     // anywhere makes every test fail, so such triangles are classified exactly.
-    const double margin = 2 * bsp::kSideTolerance + 1e-9 * (largest + 1);
-    for (double& r : spheres->reach) r = r * (1 + 1e-9) + margin;
+    spheres->margin = 2 * bsp::kSideTolerance + 1e-9 * (largest + 1);
+    for (double& r : spheres->reach) r = r * (1 + 1e-9) + spheres->margin;
 }
 
 struct BuildState {
@@ -112,21 +113,28 @@ void addSearchWork(BuildState& state, size_t n, size_t count) { state.workDone +
 uint64_t packCandidate(uint32_t score, size_t candidate) { return (uint64_t(score) << 32) | uint64_t(candidate); }
 
 // The score of candidate c, or `bound` once it cannot come out below it: as scoreSplitterBelow, with the
-// sphere test in front of the exact classification.
+// sphere test in front of the exact classification. A triangle sharing a corner with the splitter counts
+// that corner as lying in the plane; the sphere test agrees only while the splitter's own corners are
+// near its plane, which a thin sliver's rounded normal may not give, so such a splitter is scored exactly.
 uint32_t scoreWithSpheres(const bsp::TriangleList& list, const ListSpheres& spheres, size_t c, uint32_t bound) {
     constexpr size_t kBlock = 64;  // triangles between two looks at the bound
     const bsp::WorkingTriangle& splitter = list[c];
     const double nx = splitter.normal.x, ny = splitter.normal.y, nz = splitter.normal.z, d = splitter.distance;
     const size_t n = list.size();
+    bool spheresApply = true;
+    for (const Vec3d& p : splitter.position) {
+        const double own = dot(splitter.normal, p) - d;
+        spheresApply = spheresApply && std::fabs(own) < spheres.margin / 4;
+    }
     uint32_t front = 0, back = 0, straddling = 0;
     double distance[3];
     for (size_t start = 0; start < n; start += kBlock) {
         const size_t end = std::min(n, start + kBlock);
         for (size_t i = start; i < end; ++i) {
             const double away = nx * spheres.x[i] + ny * spheres.y[i] + nz * spheres.z[i] - d;
-            if (away > spheres.reach[i]) {
+            if (spheresApply && away > spheres.reach[i]) {
                 ++front;
-            } else if (away < -spheres.reach[i]) {
+            } else if (spheresApply && away < -spheres.reach[i]) {
                 ++back;
             } else if (i != c) {
                 switch (bsp::classifyTriangle(list[i], splitter, distance)) {
