@@ -34,6 +34,9 @@ int32_t openFontTexture(void* display, const char* name) { return openTexture(*s
 
 Core::Core() {
     display.renderer->models = &modelSource;
+    // Models open their textures through the display's texture set, as fonts do.
+    models.openTexture = openFontTexture;
+    models.textureContext = &display;
     settings.musicOff = 1;
     coreServices = std::make_unique<EngineCoreServices>(*this, nullptr);
     imageServices = makeImageServices(*this, nullptr);
