@@ -172,7 +172,7 @@ void DemoLogic::light() {
     // A low afternoon sun from the south-west, a cool sky ambient and haze towards the horizon.
     const float d[3] = {-0.45f, 0.75f, -0.48f};
     const float length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-    sun_ = {{d[0] / length, d[1] / length, d[2] / length}, 0.38f, {0.72f, 0.80f, 1.0f}, {1.0f, 0.93f, 0.80f}};
+    sun_ = {{d[0] / length, d[1] / length, d[2] / length}, 0.32f, {0.62f, 0.70f, 0.90f}, {1.0f, 0.93f, 0.80f}};
     if (sdk::LightBlock* block = world_->getLightBlock()) {
         block->fogColour = 0xC4D4E8;
         block->fogMaximum = 200;
@@ -186,8 +186,10 @@ void DemoLogic::light() {
         block->intensity = 1.0f;
         world_->applyLight();
         engineLighting_ = true;
+        std::fprintf(stderr, "demo: lit by the engine's lighting pass\n");
         return;
     }
+    std::fprintf(stderr, "demo: the engine offers no light block; the demo lights its models itself\n");
     // No lighting in this engine: bake the same light into the static models once, and draw without the
     // fog that the light block would have set.
     for (int32_t id : staticIds_) {
