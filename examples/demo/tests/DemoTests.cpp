@@ -94,4 +94,98 @@ TEST(Flight, PassesThroughItsPointsAndTurnsTheShortWay) {
     EXPECT_FLOAT_EQ(demo::flightPose({}, 1234).position.y, 0);
 }
 
+// A stand-in world: flat ground at 0, a 0.3 m ledge for z > 3, a 3 m wall filling x >= 5, and nothing at
+// all beyond x < -50. It answers vertical rays and body boxes the way the engine's queries would.
+class StandInWorld final : public sdk::WorldServices {
+  public:
+    static float groundAt(float x, float z) {
+        if (x >= kWallX) return kWallHeight;
+        return z > 3 ? 0.3f : 0.0f;
+    }
+    float castRay(const sdk::Vec3* start, const sdk::Vec3* end, int32_t* hitId, int32_t*, int32_t*, sdk::Vec3*,
+                  int32_t, const int32_t*) override {
+        ++rays;
+        if (start->x < -50) return sdk::kRayMiss;
+        const float ground = groundAt(start->x, start->z);
+        if (start->y < ground || end->y > ground) return sdk::kRayMiss;
+        *hitId = 10;
+        return (start->y - ground) / (start->y - end->y);
+    }
+    const sdk::Contact* collideBox(const sdk::Vec3* centre, const sdk::Vec3*, const sdk::Vec3* half, int32_t* count,
+                                   int32_t, const int32_t*) override {
+        static const sdk::Contact contact{10, 0};
+        const bool touches = centre->x + half->x >= kWallX && centre->y - half->y < kWallHeight;
+        *count = touches ? 1 : 0;
+        return touches ? &contact : nullptr;
+    }
+    int rays = 0;
+    static constexpr float kWallX = 5.0f, kWallHeight = 3.0f;
+};
+
+demo::Walker walkFor(demo::Walker w, demo::WalkInput input, int milliseconds) {
+    StandInWorld world;
+    for (int t = 0; t < milliseconds; t += 20) demo::walk(w, input, 20, world);
+    return w;
+}
+
+TEST(Walker, FollowsTheGroundAndStaysOutOfWalls) {
+    constexpr float kEast = 1.5707963f;
+    struct Case {
+        const char* what;
+        demo::Walker start;
+        demo::WalkInput input;
+        int milliseconds;
+        float x, y, z;   // where it ends
+        float tolerance;
+    };
+    const Case cases[] = {
+        {"one second forward on flat ground", {{0, 0, -5}, 0, 0, 0}, {1, 0, false}, 1000, 0, 0, -5 + demo::kWalkSpeed, 0.05f},
+        {"running is faster", {{0, 0, -8}, 0, 0, 0}, {1, 0, true}, 1000, 0, 0, -8 + demo::kRunSpeed, 0.05f},
+        {"up the low ledge", {{0, 0, 2}, 0, 0, 0}, {1, 0, false}, 1000, 0, 0.3f, 2 + demo::kWalkSpeed, 0.05f},
+        {"stopped by the wall, short of its face", {{3, 0, 0}, kEast, 0, 0}, {1, 0, false}, 2000, 4.7f, 0, 0, 0.11f},
+        {"slides along the wall when walking into it at an angle",
+         {{4.6f, 0, -2}, kEast / 2, 0, 0}, {1, 0, false}, 1000, 4.65f, 0, -2 + demo::kWalkSpeed * 0.707f, 0.12f},
+        {"diagonal input is no faster than straight", {{0, 0, -8}, 0, 0, 0}, {1, 1, false}, 1000,
+         demo::kWalkSpeed * 0.7071f, 0, -8 + demo::kWalkSpeed * 0.7071f, 0.05f},
+        {"stays put where there is no ground", {{-50.5f, 1, 0}, 0, 0, 0}, {1, 0, false}, 500, -50.5f, 1, 0, 0.001f},
+    };
+    for (const Case& c : cases) {
+        const demo::Walker end = walkFor(c.start, c.input, c.milliseconds);
+        EXPECT_NEAR(end.feet.x, c.x, c.tolerance) << c.what;
+        EXPECT_NEAR(end.feet.y, c.y, c.tolerance) << c.what;
+        EXPECT_NEAR(end.feet.z, c.z, c.tolerance) << c.what;
+    }
+}
+
+TEST(Walker, FallsUnderGravityRatherThanSnappingDown) {
+    demo::Walker w{{0, 2, 0}, 0, 0, 0};
+    StandInWorld world;
+    demo::walk(w, {}, 100, world);
+    EXPECT_GT(w.feet.y, 1.9f); // 0.1 s of fall from rest covers about 0.1 m
+    EXPECT_LT(w.feet.y, 2.0f);
+    for (int i = 0; i < 20; ++i) demo::walk(w, {}, 100, world);
+    EXPECT_FLOAT_EQ(w.feet.y, 0.0f);
+    EXPECT_FLOAT_EQ(w.fallSpeed, 0.0f);
+}
+
+TEST(Walker, AStalledFrameCannotCarryItThroughTheWall) {
+    demo::Walker w{{4.0f, 0, 0}, 1.5707963f, 0, 0};
+    StandInWorld world;
+    demo::walk(w, {1, 0, true}, 5000, world); // 5 s in one frame: taken as 0.1 s
+    EXPECT_LE(w.feet.x, 4.71f);
+}
+
+TEST(Shading, SunAmbientAndLampsFollowTheLightingRules) {
+    const demo::Sun sun{{0, 1, 0}, 0.3f, {1, 1, 1}, {1, 1, 1}};
+    const sdk::Vec3 up{0, 1, 0}, down{0, -1, 0}, at{0, 0, 0};
+    // Facing the sun: limited so that sun and ambient add up to full: 0.7 x 255 + 0.3 x 255.
+    EXPECT_EQ(demo::shadeVertex(sun, nullptr, 0, at, up), 0xFFFFFFu);
+    // Facing away: ambient only, 0.3 x 255 = 76.
+    EXPECT_EQ(demo::shadeVertex(sun, nullptr, 0, at, down), 0x4C4C4Cu);
+    // A red lamp 1 m below lights the downward face; one beyond range x sqrt(2) does not.
+    const demo::PointLamp near{{0, -1, 0}, 1.0f, {1, 0, 0}}, far{{0, -1.5f, 0}, 1.0f, {1, 0, 0}};
+    EXPECT_EQ(demo::shadeVertex(sun, &near, 1, at, down), 0xFF4C4Cu);
+    EXPECT_EQ(demo::shadeVertex(sun, &far, 1, at, down), 0x4C4C4Cu);
+}
+
 } // namespace
