@@ -1,12 +1,18 @@
 // Makes the demo's scenes: the world (hills around a paved square, a ruined house, a tower, a colonnade,
 // an arcade, pillars and a bridge over a creek), the props placed by the world description (crate, lamp
 // post, obelisk, the spinning artefact with three levels of detail) and the 3D pointer.
-//   content_scenegen MODELS_DIR
+//   content_scenegen DIR [TEXTURE_NAME...]
+// Where the world compiler is built, DIR receives working scene files (name.qlf) for `bsp --batch`, and one
+// more, textures.qlf, that names every texture given so that one batch run converts them all. Otherwise
+// DIR receives the compiled models (name.qff) directly.
 #include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "content/generators/ModelExport.h"
+#if CONTENT_WRITES_WORKING_SCENES
+#include "content/generators/WorkingScene.h"
+#endif
 #include "content/generators/Noise.h"
 #include "content/generators/SceneGeometry.h"
 
@@ -286,14 +292,40 @@ SceneModel cursor() {
     return model;
 }
 
+// A scene with one small triangle per texture, so that converting its textures converts them all.
+SceneModel textureSet(int count, char** names) {
+    SceneModel model;
+    model.lods.resize(1);
+    MeshBuilder b(&model.lods[0]);
+    for (int i = 0; i < count; ++i) {
+        b.useTexture(names[i]);
+        const float x = float(i);
+        b.quad({x, 0, 0}, {x + 0.5f, 0, 0}, {x + 0.5f, 0.5f, 0}, {x, 0.5f, 0}, 1.0f);
+    }
+    return model;
+}
+
+const char* save(const SceneModel& model, const std::string& dir, const char* name) {
+#if CONTENT_WRITES_WORKING_SCENES
+    return saveWorkingScene(model, dir + "/" + name + ".qlf");
+#else
+    return exportCompiledModel(model, dir + "/" + name + ".qff");
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s MODELS_DIR\n", argv[0]);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s DIR [TEXTURE_NAME...]\n", argv[0]);
         return 2;
     }
     const std::string dir = argv[1];
+    if (argc > 2)
+        if (const char* error = save(textureSet(argc - 2, argv + 2), dir, "textures")) {
+            std::fprintf(stderr, "content_scenegen: %s\n", error);
+            return 1;
+        }
     struct Named {
         const char* name;
         SceneModel (*make)();
@@ -302,7 +334,7 @@ int main(int argc, char** argv) {
                             {"obelisk", obelisk},   {"artefact", artefact}, {"cursor", cursor}};
     for (const Named& m : models) {
         const SceneModel model = m.make();
-        if (const char* error = exportCompiledModel(model, dir + "/" + m.name + ".qff")) {
+        if (const char* error = save(model, dir, m.name)) {
             std::fprintf(stderr, "content_scenegen: %s\n", error);
             return 1;
         }

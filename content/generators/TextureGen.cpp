@@ -1,6 +1,7 @@
-// Makes the demo's textures procedurally: TGA sources (8-bit colour-mapped and 16-bit true colour) for
-// the world compiler, and the runtime's TF files from the same pictures.
-//   content_texgen TGA_DIR TF_DIR
+// Makes the demo's pictures procedurally: the textures as 16-bit TGA sources for the world compiler (the
+// runtime draws only 16-bit TF textures) and, where no compiler converts them, the TF files themselves;
+// and the HUD's images as 8-bit colour-mapped TGA files, which the engine's image services load directly.
+//   content_texgen TGA_DIR IMAGES_DIR [TF_DIR]
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -262,32 +263,61 @@ const char* writeTf(const std::string& path, Picture level) {
     return writeTfFile(path.c_str(), header, pixels.data(), pixels.size());
 }
 
-struct TextureSource {
+// The HUD's crest, top right: a blue crystal in a gold ring on black (black is left out when blitted).
+Picture emblem() {
+    Picture p(64, 64);
+    fill(p, [](float u, float v, int, int) {
+        const float x = u - 0.5f, y = v - 0.5f, r = std::hypot(x, y);
+        if (r > 0.40f && r < 0.47f) return scale(Rgb{0.95f, 0.75f, 0.25f}, 1.1f - (y + 0.5f) * 0.5f);
+        const float diamond = std::fabs(x) / 0.22f + std::fabs(y) / 0.34f;
+        if (diamond < 1.0f) {
+            const Rgb light{0.55f, 0.85f, 1.0f}, dark{0.15f, 0.25f, 0.65f};
+            return mix(light, dark, (x > 0) != (y > 0) ? 0.65f : 0.15f + 0.3f * diamond);
+        }
+        return Rgb{0, 0, 0};
+    });
+    return p;
+}
+
+// The band behind the HUD's key line at the bottom: dark slate with a gold rule along its top.
+Picture panel() {
+    Picture p(800, 28);
+    fill(p, [](float u, float v, int, int y) {
+        if (y < 2) return Rgb{0.80f, 0.62f, 0.22f};
+        return scale(Rgb{0.10f, 0.12f, 0.16f}, 0.8f + 0.3f * fractalNoise(u, v * 0.035f, 32, 3, 81) + 0.3f * (1 - v));
+    });
+    return p;
+}
+
+struct Source {
     const char* name;
     Picture (*make)();
-    bool colourMapped; // 8-bit source; otherwise 16-bit
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s TGA_DIR TF_DIR\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s TGA_DIR IMAGES_DIR [TF_DIR]\n", argv[0]);
         return 2;
     }
-    const std::string tgaDir = argv[1], tfDir = argv[2];
-    const TextureSource sources[] = {{"grass", grass, false},  {"stone", stone, false}, {"bricks", bricks, true},
-                                     {"wood", wood, true},     {"crate", crate, true},  {"metal", metal, false},
-                                     {"crystal", crystal, false}, {"flame", flame, false}};
-    for (const TextureSource& source : sources) {
+    const std::string tgaDir = argv[1], imageDir = argv[2], tfDir = argc == 4 ? argv[3] : "";
+    const Source textures[] = {{"grass", grass}, {"stone", stone},     {"bricks", bricks}, {"wood", wood},
+                               {"crate", crate}, {"metal", metal}, {"crystal", crystal}, {"flame", flame}};
+    const Source images[] = {{"emblem", emblem}, {"panel", panel}};
+    auto fail = [](const char* error) {
+        std::fprintf(stderr, "content_texgen: %s\n", error);
+        return 1;
+    };
+    for (const Source& source : textures) {
         const Picture picture = source.make();
-        const std::vector<uint8_t> tga = source.colourMapped ? content::encodeTga8(picture) : content::encodeTga16(picture);
-        const char* error = content::writeFileAtomically(tgaDir + "/" + source.name + ".tga", tga);
-        if (!error) error = writeTf(tfDir + "/" + source.name + ".tf", picture);
-        if (error) {
-            std::fprintf(stderr, "content_texgen: %s\n", error);
-            return 1;
-        }
+        const char* error = content::writeFileAtomically(tgaDir + "/" + source.name + ".tga", content::encodeTga16(picture));
+        if (!error && !tfDir.empty()) error = writeTf(tfDir + "/" + source.name + ".tf", picture);
+        if (error) return fail(error);
     }
+    for (const Source& source : images)
+        if (const char* error = content::writeFileAtomically(imageDir + "/" + source.name + ".tga",
+                                                            content::encodeTga8(source.make())))
+            return fail(error);
     return 0;
 }

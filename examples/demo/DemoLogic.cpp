@@ -53,9 +53,13 @@ int32_t DemoLogic::init(sdk::CoreServices* services) {
     fixedClock_ = headlessDisplay();
     screen_ = sdk::getWorldServices(core_, -1);
     audio_ = sdk::getAudioServices(core_, -1);
+    images_ = sdk::getImageServices(core_, -1);
+    if (images_) {
+        emblem_ = images_->loadImage("emblem.tga");
+        panel_ = images_->loadImage("panel.tga");
+    }
     core_->setRenderFlags(sdk::kRenderWorld | sdk::kRender2D);
     buildLayer();
-    if (sdk::StartupSettings* settings = core_->getStartupSettings()) settings->musicOff = 0;
     if (audio_) {
         audio_->playMusic("theme", 1);
         audio_->playSound("wind", nullptr, sdk::kSoundLoop);
@@ -315,11 +319,21 @@ int32_t DemoLogic::draw(int32_t, int32_t) {
 }
 
 void DemoLogic::drawHud() {
+    sdk::ScreenPoint size{800, 600};
+    core_->getScreenSize(&size);
+    if (images_ && panel_ >= 0) {
+        const sdk::Rect band{0, size.y - 28, size.x, size.y};
+        images_->blitImage(0, sdk::kImageBackBuffer, panel_, &band, nullptr, 0);
+    }
+    if (images_ && emblem_ >= 0) {
+        const sdk::Rect corner{size.x - 72, 8, size.x - 8, 72};
+        images_->blitImage(0, sdk::kImageBackBuffer, emblem_, &corner, nullptr, sdk::kBlitTransparentBlack);
+    }
     char line[160];
     std::snprintf(line, sizeof line, "%.0f fps   x %.1f  z %.1f  height %.1f%s", double(framesPerSecond_),
                   double(eye_.x), double(eye_.z), double(eye_.y), engineLighting_ ? "" : "   (own lighting)");
     core_->printTexture(8, 8, line);
-    core_->printTexture(8, 574, flying_ ? "Flight - press a key to walk"
+    core_->printTexture(8, size.y - 22, flying_ ? "Flight - press a key to walk"
                                         : "WASD walk  Shift run  mouse look  ` pointer  click  Esc quit");
 }
 

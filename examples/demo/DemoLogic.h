@@ -42,6 +42,9 @@ class DemoLogic final : public sdk::Entity {
     sdk::WorldServices* world_ = nullptr;
     sdk::WorldServices* screen_ = nullptr; // the core's, for the 2D pass
     sdk::AudioServices* audio_ = nullptr;
+    sdk::ImageServices* images_ = nullptr;
+    int32_t emblem_ = -1; // HUD images, -1 when missing
+    int32_t panel_ = -1;
     int32_t layerId_ = -1;
     int32_t viewport_ = -1;
     int32_t worldId_ = -1;
