@@ -38,6 +38,7 @@ Core::Core() {
     // Models open their textures through the display's texture set, as fonts do.
     models.openTexture = openFontTexture;
     models.textureContext = &display;
+    audio.cameraView = display.renderer->pipeline.view;
     settings.musicOff = 1;
     coreServices = std::make_unique<EngineCoreServices>(*this, nullptr);
     imageServices = makeImageServices(*this, nullptr);
@@ -59,15 +60,25 @@ int Core::readStartupDescription() {
     settings.height = parseIntValue(file, video, "height");
     settings.antialias = parseIntValue(file, video, "antialias");
     settings.surfaceBpp = parseIntValue(file, video, "surface_bpp");
-    settings.soundClass = parseIntValue(file, file.findItem("sound"), "class");
+    readSoundSettings(file);
 
     const char* logic = file.getValue(file.findItem("logic"), "class");
     std::snprintf(logicModuleName, sizeof logicModuleName, "%s", logic ? logic : "");
     std::memset(settings.logicModule, 0, sizeof settings.logicModule);
     std::memcpy(settings.logicModule, logicModuleName, std::strlen(logicModuleName));
-    settings.effectsLevel = 1.0f;
     file.close();
     return 1;
+}
+
+// The item "sound": its class, and the switches and levels that a missing key leaves as they were.
+void Core::readSoundSettings(IdfFile& file) {
+    const int item = file.findItem("sound");
+    settings.soundClass = parseIntValue(file, item, "class");
+    settings.effectsLevel = 1.0f;
+    if (const char* value = file.getValue(item, "sound_off")) IdfFile::parseInt(value, &settings.soundOff);
+    if (const char* value = file.getValue(item, "music_off")) IdfFile::parseInt(value, &settings.musicOff);
+    if (const char* value = file.getValue(item, "effects_level")) IdfFile::parseReal(value, &settings.effectsLevel);
+    if (const char* value = file.getValue(item, "music_level")) IdfFile::parseReal(value, &settings.musicLevel);
 }
 
 int Core::start(plat::Window* mainWindow) {
@@ -78,7 +89,8 @@ int Core::start(plat::Window* mainWindow) {
 
     if (!display.readDisplaySettings(window)) return 0;
     soundOn = static_cast<int>(display.settings.soundOn);
-    if (soundOn && !startAudio(audio, window, settings)) soundOn = 0;
+    if (soundOn && !startAudio(audio, settings)) soundOn = 0;
+    if (soundOn) readCatalogues(audio);
 
     worldDescription.open(plat::resolvePath(kWorldDescription).c_str());
     reloadFontTextures(moduleFonts, openFontTexture, &display);
@@ -241,7 +253,8 @@ int Core::frame() {
         pointerPosition = anchor;
     }
     lap(timeSplit.logicUs);
-    audioFrame(audio, elapsedMs);
+    followAudioSettings(audio, settings);
+    updateAudio(audio, elapsedMs);
     lap(timeSplit.audioUs);
 
     display.renderer->frameFigure = static_cast<int>(frameTimer.framesPerSecond);

@@ -108,7 +108,7 @@ struct Core {
     ModelStore models;
     ModelStoreSource modelSource{models}; // how the renderer reads the store
     FontTable moduleFonts;
-    Audio audio;
+    AudioSystem audio;
 
     int soundOn = 0;
     plat::Mutex* tableMutex = nullptr;
@@ -159,6 +159,7 @@ struct Core {
 
 private:
     bool loadLogicModule();
+    void readSoundSettings(IdfFile& file);
     void loadCursor();
     void processMessages();
     void drawOverlay();
