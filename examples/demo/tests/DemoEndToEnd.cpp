@@ -3,6 +3,7 @@
 // its first two points at frames 1 and 250; the pictures there are checked at chosen pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -63,9 +64,11 @@ class DemoEndToEnd : public ::testing::Test {
         fs::remove_all(dir_);
         const std::string layout = std::string("'") + LAYOUT_SCRIPT + "' '" + BUILD_DIR + "' '" + dir_.string() + "'";
         ASSERT_EQ(std::system(layout.c_str()), 0);
-        firstStatus_ = run(3, 1, "first.log");
+        // The first run also plays its sound into a file through SDL's disk driver.
+        firstStatus_ = run(40, 1, "first.log",
+                           "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE='" + (dir_ / "audio.raw").string() + "'");
         if (fs::exists(dir_ / "shot0000.tga")) fs::rename(dir_ / "shot0000.tga", dir_ / "first.tga");
-        longStatus_ = run(251, 250, "long.log");
+        longStatus_ = run(251, 250, "long.log", "SDL_AUDIODRIVER=dummy");
         ASSERT_TRUE(first_.load(dir_ / "first.tga"));
         ASSERT_TRUE(second_.load(dir_ / "shot0000.tga"));
     }
@@ -73,11 +76,10 @@ class DemoEndToEnd : public ::testing::Test {
         if (!::testing::UnitTest::GetInstance()->Failed()) fs::remove_all(dir_);
     }
 
-    static int run(int frames, int shotAt, const char* log) {
-        const std::string command = "cd '" + dir_.string() +
-                                    "' && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy ENGINE_MSGBOX_ANSWER=no ./engine "
-                                    "--headless --frames " + std::to_string(frames) + " --shot-at " +
-                                    std::to_string(shotAt) + " > " + log + " 2>&1";
+    static int run(int frames, int shotAt, const char* log, const std::string& audio) {
+        const std::string command = "cd '" + dir_.string() + "' && SDL_VIDEODRIVER=dummy " + audio +
+                                    " ENGINE_MSGBOX_ANSWER=no ./engine --headless --frames " + std::to_string(frames) +
+                                    " --shot-at " + std::to_string(shotAt) + " > " + log + " 2>&1";
         return std::system(command.c_str());
     }
     static std::string logText(const char* name) {
@@ -110,7 +112,7 @@ TEST_F(DemoEndToEnd, GroundIsTexturedGrass) {
     // Green on average, and not flat: the texture's blades and patches vary from pixel to pixel.
     double sum = 0, squares = 0;
     int n = 0, greenPixels = 0;
-    for (int y = 565; y < 600; ++y)
+    for (int y = 530; y < 568; ++y) // above the HUD panel
         for (int x = 0; x < 800; x += 3) {
             const Rgb p = first_.pixel(x, y);
             sum += p.g;
@@ -132,6 +134,26 @@ TEST_F(DemoEndToEnd, RuinsSquareAndArcade) {
     // The arcade's cornice against the hills behind it.
     EXPECT_TRUE(isStone(second_.mean(430, 184, 1)));
     EXPECT_TRUE(isGrass(second_.mean(430, 170, 1)));
+}
+
+TEST_F(DemoEndToEnd, TheWorldSounds) {
+    // Wind and music from the first frames: 16-bit samples, far from silence.
+    std::ifstream in(dir_ / "audio.raw", std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 20000u) << "no sound output at all";
+    int peak = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const int16_t sample = int16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8);
+        peak = std::max(peak, std::abs(int(sample)));
+    }
+    EXPECT_GT(peak, 1000);
+}
+
+TEST_F(DemoEndToEnd, HudImagesAndPanel) {
+    // The 8-bit crest at the top right (its blue crystal) and the panel's gold rule along the bottom.
+    const Rgb crest = first_.mean(760, 40, 2), rule = first_.mean(400, 572, 0);
+    EXPECT_TRUE(crest.b > crest.r + 6) << crest.r << " " << crest.g << " " << crest.b;
+    EXPECT_TRUE(rule.r > rule.b + 8 && rule.g > rule.b) << rule.r << " " << rule.g << " " << rule.b;
 }
 
 TEST_F(DemoEndToEnd, HudTextWhenTheTextureFontIsThere) {
