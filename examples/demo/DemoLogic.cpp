@@ -18,6 +18,8 @@ constexpr int32_t kMusicFadeMs = 1500;
 constexpr float kStepLength = 0.65f; // metres between footsteps
 constexpr float kClickReach = 150.0f;
 constexpr const char* kDescriptionPath = "RESOURCE/WORLDS/abc.idf";
+// Virtual-key codes of letters are their capitals.
+constexpr uint32_t kKeyW = 'W', kKeyA = 'A', kKeyS = 'S', kKeyD = 'D';
 
 const char* classOf(const DescriptionItem& item) {
     const char* c = item.value("class");
@@ -224,8 +226,8 @@ int32_t DemoLogic::update(int32_t dt) {
     if (flying_) {
         flightClock_ += fixedClock_ ? kFixedStepMs : dt;
     } else {
-        keys_.forward = float(held_['W'] || held_[win::VK_UP]) - float(held_['S'] || held_[win::VK_DOWN]);
-        keys_.strafe = float(held_['D'] || held_[win::VK_RIGHT]) - float(held_['A'] || held_[win::VK_LEFT]);
+        keys_.forward = float(held_[kKeyW] || held_[win::VK_UP]) - float(held_[kKeyS] || held_[win::VK_DOWN]);
+        keys_.strafe = float(held_[kKeyD] || held_[win::VK_RIGHT]) - float(held_[kKeyA] || held_[win::VK_LEFT]);
         keys_.run = held_[win::VK_SHIFT];
         if (world_) stepDistance_ += walk(walker_, keys_, dt, *world_);
         if (stepDistance_ >= kStepLength) {
