@@ -223,43 +223,25 @@ Picture flame() {
     return p;
 }
 
-// The TF file of a picture: every level down to 1 x 1 by averaging 2 x 2 blocks; R5G6B5, or A1R5G5B5
-// with alpha from the majority of each block.
-const char* writeTf(const std::string& path, Picture level) {
-    const bool hasAlpha = !level.alpha.empty();
-    std::vector<uint16_t> pixels;
-    TfHeader header{kTfMagic, 0, hasAlpha ? kTfFormatArgb1555 : kTfFormatRgb565, 0, 0, uint32_t(level.width),
-                    uint32_t(level.height)};
+// The TF file of a picture, as the world compiler writes it from a 16-bit image: one level (mip-mapped
+// textures would take the rasteriser's slow path), R5G6B5, or A1R5G5B5 when the picture has alpha.
+const char* writeTf(const std::string& path, const Picture& picture) {
+    const bool hasAlpha = !picture.alpha.empty();
+    const TfHeader header{kTfMagic, 0, hasAlpha ? kTfFormatArgb1555 : kTfFormatRgb565, 1, 0,
+                          uint32_t(picture.width), uint32_t(picture.height)};
     const auto channel = [](float v, float top) { return uint16_t(std::lround(std::clamp(v, 0.0f, 1.0f) * top)); };
-    for (;;) {
-        ++header.levels;
-        for (int y = 0; y < level.height; ++y)
-            for (int x = 0; x < level.width; ++x) {
-                const float* c = level.at(x, y);
-                if (hasAlpha) {
-                    const bool opaque = level.alpha[size_t(y) * size_t(level.width) + size_t(x)] >= 0.5f;
-                    pixels.push_back(uint16_t((opaque ? 0x8000 : 0) | channel(c[0], 31) << 10 |
-                                              channel(c[1], 31) << 5 | channel(c[2], 31)));
-                } else {
-                    pixels.push_back(uint16_t(channel(c[0], 31) << 11 | channel(c[1], 63) << 5 | channel(c[2], 31)));
-                }
+    std::vector<uint16_t> pixels;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            const float* c = picture.at(x, y);
+            if (hasAlpha) {
+                const bool opaque = picture.alpha[size_t(y) * size_t(picture.width) + size_t(x)] >= 0.5f;
+                pixels.push_back(uint16_t((opaque ? 0x8000 : 0) | channel(c[0], 31) << 10 | channel(c[1], 31) << 5 |
+                                          channel(c[2], 31)));
+            } else {
+                pixels.push_back(uint16_t(channel(c[0], 31) << 11 | channel(c[1], 63) << 5 | channel(c[2], 31)));
             }
-        if (level.width < 2 || level.height < 2) break;
-        Picture half(level.width / 2, level.height / 2);
-        if (hasAlpha) half.alpha.resize(size_t(half.width) * size_t(half.height));
-        for (int y = 0; y < half.height; ++y)
-            for (int x = 0; x < half.width; ++x) {
-                for (int k = 0; k < 3; ++k)
-                    half.at(x, y)[k] = 0.25f * (level.at(2 * x, 2 * y)[k] + level.at(2 * x + 1, 2 * y)[k] +
-                                                level.at(2 * x, 2 * y + 1)[k] + level.at(2 * x + 1, 2 * y + 1)[k]);
-                if (hasAlpha) {
-                    const auto a = [&](int sx, int sy) { return level.alpha[size_t(sy) * size_t(level.width) + size_t(sx)]; };
-                    half.alpha[size_t(y) * size_t(half.width) + size_t(x)] =
-                        0.25f * (a(2 * x, 2 * y) + a(2 * x + 1, 2 * y) + a(2 * x, 2 * y + 1) + a(2 * x + 1, 2 * y + 1));
-                }
-            }
-        level = std::move(half);
-    }
+        }
     return writeTfFile(path.c_str(), header, pixels.data(), pixels.size());
 }
 
