@@ -203,7 +203,7 @@ bool IdfTable::rebuild(Rebuild kind, int target, int record, const char* text) {
         if (!loadItem(target)) return false;
         const int count = static_cast<int>(current_.recordCount);
         if (kind == Rebuild::AddRecord && (!text || count >= kIdfMaxRecords)) return false;
-        if (kind == Rebuild::DeleteRecord && (record < 0 || record >= count || count <= 2)) return false;
+        if (kind == Rebuild::DeleteRecord && (record < 0 || record >= count)) return false;
     }
 
     Bytes image;
@@ -225,7 +225,8 @@ bool IdfTable::rebuild(Rebuild kind, int target, int record, const char* text) {
             added.code = 0;
             storeText(added.key, text);
             storeText(added.value, text);
-        } else if (i == target && kind == Rebuild::DeleteRecord) {
+        } else if (i == target && kind == Rebuild::DeleteRecord && current_.recordCount > 2) {
+            // An item keeps at least two records: one of two or fewer is written back unchanged.
             std::memmove(&current_.records[record], &current_.records[record + 1],
                          (current_.recordCount - static_cast<uint32_t>(record) - 1) * sizeof(IdfRecord));
             --current_.recordCount;

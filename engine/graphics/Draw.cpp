@@ -157,8 +157,8 @@ void drawSprite(Renderer& r, float x, float y, float z, float size, int texture,
         const ScreenVertex c{x1, y1, sz, rhw, diffuse, 0xFF000000, u1, v1};
         const ScreenVertex e{x0, y1, sz, rhw, diffuse, 0xFF000000, u0, v1};
         const ScreenVertex quad[6] = {a, b, c, a, c, e};
-        selectWithAlphaTest(r, texture + frame / cells);
-        setState(r, D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+        // The module's alpha test and culling stay as it set them.
+        selectTexture(r.textures, texture + frame / cells, 0.1f);
         drawTriangles(p, quad, 6);
     }
     r.display.spriteArea += int(area);

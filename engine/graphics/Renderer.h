@@ -35,6 +35,8 @@ public:
         (void)entity, (void)pipeline;
         return true;
     }
+    // Makes the model's most detailed group (0) its current one.
+    virtual void useFullDetail(int model) { (void)model; }
 };
 
 // Entities with the own-mesh flag keep a mesh handle in geometryModel: a slot of this table. A 32-bit
@@ -78,6 +80,8 @@ void detachRenderer(Renderer& r);
 void drawModelObjects(Renderer& r, int model, int flags);
 int registerMesh(Renderer& r, const sdk::Mesh* mesh);
 void unregisterMesh(Renderer& r, int handle);
+// The mesh an entity with the own-mesh flag names by its geometryModel, or null (renderer: the Renderer).
+const sdk::Mesh* meshOfEntity(void* renderer, const sdk::Entity& entity);
 
 // The scene of one frame between beginFrame and endFrame: every visible layer through its enabled
 // viewports, the 3D cursor, the statistics line, extra scene ends.
@@ -92,6 +96,9 @@ void drawObject(Renderer& r, Layer& layer, int objectId);
 bool setTransformOfObject(Renderer& r, const Layer& layer, sdk::Entity& object);
 // The object's model, or its own mesh.
 void drawEntityModel(Renderer& r, sdk::Entity& object);
+// Draws the entity's model at full detail (group 0), without the visibility test, with the drawing
+// option (no fog) set: for views of their own such as the 3D cursor's.
+void drawEntityAtFullDetail(Renderer& r, const sdk::Entity& object);
 
 // Draw services.
 int drawWorldTriangle(Renderer& r, int texture, const sdk::WorldVertex* vertices, int flags);

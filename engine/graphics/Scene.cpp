@@ -41,7 +41,7 @@ void drawCursor(Renderer& r, Core& core, uint32_t elapsedMs) {
     const float* c = cursor.placement;
     setObjectTransform(r.pipeline, c[0], c[1], c[2], c[3], c[4], c[5], nullptr, 1);
     r.device.setRenderState(D3DRENDERSTATE_ZENABLE, 0);
-    drawModelObjects(r, cursor.geometryModel, 0);
+    drawEntityAtFullDetail(r, cursor);
     r.device.setRenderState(D3DRENDERSTATE_ZENABLE, 1);
     cursor.placement[5] += float(elapsedMs) * kCursorTurnPerMs;
     for (int position = 0; position < core.layers.count; ++position) {
@@ -86,6 +86,12 @@ void unregisterMesh(Renderer& r, int handle) {
     if (handle >= 0 && handle < kMaxMeshes) r.meshes[handle] = nullptr;
 }
 
+const sdk::Mesh* meshOfEntity(void* renderer, const sdk::Entity& entity) {
+    const Renderer& r = *static_cast<const Renderer*>(renderer);
+    const int handle = entity.geometryModel;
+    return (handle >= 0 && handle < kMaxMeshes) ? r.meshes[handle] : nullptr;
+}
+
 bool setTransformOfObject(Renderer& r, const Layer& layer, sdk::Entity& object) {
     if (!(object.flags & sdk::kFlagPlaced)) return true;
     auto& placed = static_cast<sdk::PlacedObject&>(object);
@@ -101,13 +107,18 @@ bool setTransformOfObject(Renderer& r, const Layer& layer, sdk::Entity& object) 
 
 void drawEntityModel(Renderer& r, sdk::Entity& object) {
     if (object.flags & sdk::kFlagOwnMesh) {
-        const int handle = object.geometryModel;
-        if (handle >= 0 && handle < kMaxMeshes && r.meshes[handle]) drawMesh(r, *r.meshes[handle]);
+        if (const sdk::Mesh* mesh = meshOfEntity(&r, object)) drawMesh(r, *mesh);
         return;
     }
     if (object.geometryModel < 0 || !r.models) return;
     if (!r.models->prepareEntity(object, r.pipeline)) return;
     drawModelObjects(r, object.geometryModel, (object.flags & sdk::kFlagPartDrawOption) ? kDrawNoFog : 0);
+}
+
+void drawEntityAtFullDetail(Renderer& r, const sdk::Entity& object) {
+    if (object.geometryModel < 0 || !r.models) return;
+    r.models->useFullDetail(object.geometryModel);
+    drawModelObjects(r, object.geometryModel, kDrawNoFog);
 }
 
 void drawModelObjects(Renderer& r, int model, int flags) {
@@ -134,6 +145,8 @@ void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
     for (int position = 0; position < core.layers.count; ++position) {
         Layer* layer = core.layers.layers[position];
         if (!layer || layer->hidden) continue;
+        if (layer->options & sdk::kLayerOptionLit)
+            lightContextStep(core.lighting, layer->lighting, layerObjects(*layer), kLightingBudgetMs);
         r.objectCount += layer->objectCount;
         r.viewportCount += layer->viewportCount;
         for (int v = 0; v < layer->viewportCount; ++v) {

@@ -5,11 +5,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include <sdk/Entity.h>
 #include <sdk/EngineMessage.h>
 #include <sdk/Records.h>
 #include <sdk/Services.h>
+
+#include "engine/world/Lighting.h"
 
 struct Core;
 class IdfFile;
@@ -111,4 +114,11 @@ struct Layer {
     int inputStopped = 0;
     int busy = 0; // non-zero while the layer's update or input delivery runs: it cannot be destroyed then
     int options = 0;
+    LightingProgress lighting; // the background lighting pass of this layer (options kLayerOptionLit)
 };
+
+// The layer's object array in order (empty when its buffers could not be allocated).
+inline std::span<sdk::Entity* const> layerObjects(const Layer& layer) {
+    if (!layer.objects) return {};
+    return {layer.objects.get(), static_cast<size_t>(layer.objectCount)};
+}

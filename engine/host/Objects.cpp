@@ -271,10 +271,13 @@ void updateObjects(Layer& layer, int dt) {
         object->position = position;
         layer.currentObject = object->id;
         uint64_t started = plat::cycleCounter();
+        const int id = object->id;
         object->update(dt);
         object->executeTime = static_cast<int32_t>(static_cast<uint32_t>(plat::cycleCounter() - started));
         layer.currentObject = -1;
-        if (layer.objects[position] == object && (object->flags & sdk::kFlagPlaced))
+        // The object may have moved to another slot during its update (a new level, objects created
+        // before it): it is still the one its id names, and its matrix is due all the same.
+        if (objectById(layer, id) == object && (object->flags & sdk::kFlagPlaced))
             computeWorldMatrix(&layer, *static_cast<sdk::PlacedObject*>(object));
     }
     followTrackedObjects(layer);

@@ -17,7 +17,6 @@ constexpr int32_t kFixedStepMs = 16;
 constexpr int32_t kMusicFadeMs = 1500;
 constexpr float kStepLength = 0.65f; // metres between footsteps
 constexpr float kClickReach = 150.0f;
-constexpr const char* kDescriptionPath = "RESOURCE/WORLDS/abc.idf";
 // Virtual-key codes of letters are their capitals.
 constexpr uint32_t kKeyW = 'W', kKeyA = 'A', kKeyS = 'S', kKeyD = 'D';
 
@@ -85,12 +84,8 @@ void DemoLogic::buildLayer() {
     viewport_ = layer_->addViewport(&viewport);
     skyId_ = layer_->createObject("sky", "demo", nullptr, -1, kLevelSky, nullptr);
 
-    std::vector<DescriptionItem> items;
-    std::string error;
-    if (!readDescription(kDescriptionPath, &items, &error)) {
-        const std::string text = "demo: world description: " + error;
-        core_->postMessage(sdk::kCorePrint, sdk::kDestinationCore, 0, "S", int32_t(text.size()), text.c_str());
-    }
+    const std::vector<DescriptionItem> items = listItems(sdk::ItemDataReader(core_->getWorldDescription()));
+    if (items.empty()) std::fprintf(stderr, "demo: the world description has no items\n");
     placeItems(items);
     light();
 }

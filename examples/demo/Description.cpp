@@ -1,28 +1,8 @@
 #include "Description.h"
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace demo {
-
-namespace {
-
-constexpr size_t kHeaderBytes = 12;
-constexpr size_t kRecordBytes = 132;
-constexpr size_t kTextBytes = 64;
-constexpr uint32_t kMaxRecords = 32;
-
-uint32_t readU32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-
-// A fixed text field: up to its first NUL, never past its 64 bytes.
-std::string fieldText(const uint8_t* field) {
-    const void* end = std::memchr(field, 0, kTextBytes);
-    return std::string(reinterpret_cast<const char*>(field),
-                       end ? size_t(static_cast<const uint8_t*>(end) - field) : kTextBytes);
-}
-
-} // namespace
 
 const char* DescriptionItem::value(const char* key) const {
     for (const DescriptionRecord& r : records)
@@ -47,50 +27,20 @@ int parseNumbers(const char* text, float* out, int capacity) {
     return count;
 }
 
-bool parseDescription(const uint8_t* data, size_t size, std::vector<DescriptionItem>* items, std::string* error) {
-    items->clear();
-    if (size < kHeaderBytes) {
-        *error = "shorter than its header";
-        return false;
-    }
-    const uint32_t count = readU32(data + 4);
-    size_t at = kHeaderBytes;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (size - at < 4) {
-            *error = "item " + std::to_string(i) + " lies past the end";
-            items->clear();
-            return false;
+std::vector<DescriptionItem> listItems(const sdk::ItemDataReader& reader) {
+    std::vector<DescriptionItem> items;
+    for (int32_t item = 0; item < reader.itemCount(); ++item) {
+        DescriptionItem out;
+        for (int32_t record = 0; record < reader.recordCount(item); ++record) {
+            const char* key = reader.key(item, record);
+            const char* value = reader.value(item, record);
+            if (!key || !value) continue;
+            if (record == 0 && std::string(key) == "name") out.name = value;
+            else out.records.push_back({key, value});
         }
-        const uint32_t records = readU32(data + at);
-        at += 4;
-        if (records > kMaxRecords || (size - at) / kRecordBytes < records) {
-            *error = "item " + std::to_string(i) + " has " + std::to_string(records) + " records that do not fit";
-            items->clear();
-            return false;
-        }
-        DescriptionItem item;
-        for (uint32_t r = 0; r < records; ++r, at += kRecordBytes) {
-            DescriptionRecord record{fieldText(data + at + 4), fieldText(data + at + 4 + kTextBytes)};
-            if (r == 0 && record.key == "name") item.name = record.value;
-            else item.records.push_back(std::move(record));
-        }
-        items->push_back(std::move(item));
+        items.push_back(std::move(out));
     }
-    return true;
-}
-
-bool readDescription(const char* path, std::vector<DescriptionItem>* items, std::string* error) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) {
-        *error = std::string("cannot open ") + path;
-        return false;
-    }
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[4096];
-    size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    std::fclose(f);
-    return parseDescription(bytes.data(), bytes.size(), items, error);
+    return items;
 }
 
 } // namespace demo

@@ -1,13 +1,13 @@
-// The world description as the demo reads it: the items of RESOURCE/WORLDS/abc.idf with their key/value
-// records. The engine creates objects from items by name, but a module has no way to list the items or
-// read their keys through the services, so the demo reads the file itself: what to place, where, which
-// lights, where the walk starts and the camera flight.
+// The world description as the demo uses it: every item with its key/value records, read once through
+// the SDK's item data reader over the description the engine holds (CoreServices::getWorldDescription).
+// The engine creates objects from items by name, but what to place, where, which lights, where the walk
+// starts and the camera flight are the demo's to find, so it lists the items itself.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
+
+#include <sdk/ItemData.h>
 
 namespace demo {
 
@@ -26,10 +26,8 @@ struct DescriptionItem {
     int numbers(const char* key, float* out, int capacity) const;
 };
 
-// Reads an item data file held in memory. Every size is checked against the bytes; false with a reason
-// for anything that does not fit (a truncated or damaged file gives no items at all).
-bool parseDescription(const uint8_t* data, size_t size, std::vector<DescriptionItem>* items, std::string* error);
-bool readDescription(const char* path, std::vector<DescriptionItem>* items, std::string* error);
+// The items the reader holds; a record whose key or value is not a terminated text is left out.
+std::vector<DescriptionItem> listItems(const sdk::ItemDataReader& reader);
 
 // Numbers separated by spaces; stops at the first token that is not a number.
 int parseNumbers(const char* text, float* out, int capacity);

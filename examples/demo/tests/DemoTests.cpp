@@ -33,12 +33,13 @@ std::vector<uint8_t> idfBytes(const std::vector<std::vector<std::pair<const char
     return out;
 }
 
-TEST(Description, ReadsItemsRecordsAndNumbers) {
-    const auto bytes = idfBytes({{{"name", "crate"}, {"class", "prop"}, {"position", "1.5 -2"}},
-                                 {{"name", "flight"}, {"class", "flight"}, {"point", "1 2 3 4 5"}, {"point", "6 7 8"}}});
-    std::vector<demo::DescriptionItem> items;
-    std::string error;
-    ASSERT_TRUE(demo::parseDescription(bytes.data(), bytes.size(), &items, &error)) << error;
+std::vector<demo::DescriptionItem> itemsOf(const std::vector<uint8_t>& bytes) {
+    return demo::listItems(sdk::ItemDataReader(bytes.data(), bytes.size()));
+}
+
+TEST(Description, ListsItemsRecordsAndNumbers) {
+    const auto items = itemsOf(idfBytes({{{"name", "crate"}, {"class", "prop"}, {"position", "1.5 -2"}},
+                                         {{"name", "flight"}, {"class", "flight"}, {"point", "1 2 3 4 5"}, {"point", "6 7 8"}}}));
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].name, "crate");
     EXPECT_STREQ(items[0].value("class"), "prop");
@@ -50,33 +51,28 @@ TEST(Description, ReadsItemsRecordsAndNumbers) {
     EXPECT_EQ(items[1].records.size(), 3u); // class and both points, in order
 }
 
-TEST(Description, RefusesDamagedFilesWithoutReadingPastThem) {
-    const auto good = idfBytes({{{"name", "a"}, {"class", "b"}}});
+TEST(Description, DamagedFilesGiveOnlyTheWholeItemsBeforeTheDamage) {
+    const auto good = idfBytes({{{"name", "a"}, {"class", "b"}}, {{"name", "c"}, {"class", "d"}}});
     struct Case {
         const char* what;
         std::vector<uint8_t> bytes;
+        size_t items;
     };
-    std::vector<Case> cases = {{"empty", {}},
-                               {"header only half there", std::vector<uint8_t>(good.begin(), good.begin() + 6)},
-                               {"record cut short", std::vector<uint8_t>(good.begin(), good.end() - 10)},
-                               {"record count too large", good}};
+    std::vector<Case> cases = {{"empty", {}, 0},
+                               {"header only half there", std::vector<uint8_t>(good.begin(), good.begin() + 6), 0},
+                               {"second item cut short", std::vector<uint8_t>(good.begin(), good.end() - 10), 1},
+                               {"first record count too large", good, 0}};
     cases.back().bytes[12] = 200;
-    for (const Case& c : cases) {
-        std::vector<demo::DescriptionItem> items;
-        std::string error;
-        EXPECT_FALSE(demo::parseDescription(c.bytes.data(), c.bytes.size(), &items, &error)) << c.what;
-        EXPECT_TRUE(items.empty()) << c.what;
-        EXPECT_FALSE(error.empty()) << c.what;
-    }
+    for (const Case& c : cases) EXPECT_EQ(itemsOf(c.bytes).size(), c.items) << c.what;
 }
 
-TEST(Description, UnterminatedTextStaysInsideItsField) {
-    auto bytes = idfBytes({{{"name", "a"}}});
-    std::memset(bytes.data() + 16 + 68, 'x', 64); // the value field filled, no terminator
-    std::vector<demo::DescriptionItem> items;
-    std::string error;
-    ASSERT_TRUE(demo::parseDescription(bytes.data(), bytes.size(), &items, &error));
-    EXPECT_EQ(items[0].name.size(), 64u);
+TEST(Description, UnterminatedTextIsLeftOut) {
+    auto bytes = idfBytes({{{"name", "a"}, {"class", "b"}}});
+    std::memset(bytes.data() + 16 + 132 + 68, 'x', 64); // the class value fills its field, no terminator
+    const auto items = itemsOf(bytes);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].name, "a");
+    EXPECT_EQ(items[0].value("class"), nullptr);
 }
 
 TEST(Flight, PassesThroughItsPointsAndTurnsTheShortWay) {
