@@ -176,15 +176,15 @@ void DemoLogic::light() {
     sun_ = {{d[0] / length, d[1] / length, d[2] / length}, 0.32f, {0.62f, 0.70f, 0.90f}, {1.0f, 0.93f, 0.80f}};
     if (sdk::LightBlock* block = world_->getLightBlock()) {
         block->fogColour = 0xC4D4E8;
-        block->fogMaximum = 200;
-        block->fogDensity = 0.012f;
+        block->fogMaximum = 150;   // the farthest hills keep some of their colour
+        block->fogDensity = 0.006f; // about a third fogged at 60 m
         block->direction = sun_.direction;
         block->ambientLevel = sun_.ambientLevel;
         for (int k = 0; k < 3; ++k) {
             block->ambientColour[k] = sun_.ambient[k];
             block->lightColour[k] = sun_.colour[k];
         }
-        block->intensity = 1.0f;
+        block->intensity = 0.15f; // a faint sheen on sunlit faces, not a wash
         world_->applyLight();
         engineLighting_ = true;
         std::fprintf(stderr, "demo: lit by the engine's lighting pass\n");
