@@ -131,9 +131,10 @@ TEST_F(DemoEndToEnd, RuinsSquareAndArcade) {
     EXPECT_TRUE(isBrick(second_.mean(100, 360, 3))) << "the ruined house's brick wall";
     EXPECT_TRUE(isStone(second_.mean(660, 460, 6))) << "the paved square";
     EXPECT_TRUE(isGrass(second_.mean(200, 560, 6)));
-    // The arcade's cornice against the hills behind it.
+    // The arcade's cornice against the hills behind it, whose green the fog has paled.
     EXPECT_TRUE(isStone(second_.mean(430, 184, 1)));
-    EXPECT_TRUE(isGrass(second_.mean(430, 170, 1)));
+    const Rgb hill = second_.mean(430, 170, 1);
+    EXPECT_TRUE(hill.g > hill.r + 2 && hill.g > hill.b + 2) << hill.r << " " << hill.g << " " << hill.b;
 }
 
 TEST_F(DemoEndToEnd, TheWorldSounds) {
