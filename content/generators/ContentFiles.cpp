@@ -166,6 +166,15 @@ std::vector<uint8_t> encodeTga16(const Picture& p) {
     return out;
 }
 
+std::vector<uint8_t> encodePpm(const Picture& p) {
+    const std::string header = "P6\n" + std::to_string(p.width) + " " + std::to_string(p.height) + "\n255\n";
+    std::vector<uint8_t> out(header.begin(), header.end());
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            for (int k = 0; k < 3; ++k) out.push_back(toByte(p.at(x, y)[k]));
+    return out;
+}
+
 std::vector<uint8_t> encodeWav(const std::vector<int16_t>& samples, int sampleRate) {
     std::vector<uint8_t> out;
     const uint32_t dataBytes = uint32_t(samples.size() * 2);

@@ -29,6 +29,9 @@ struct Picture {
 std::vector<uint8_t> encodeTga8(const Picture& picture);
 std::vector<uint8_t> encodeTga16(const Picture& picture);
 
+// A binary PPM (P6): the plain common picture format, as a modelling program's texture would come.
+std::vector<uint8_t> encodePpm(const Picture& picture);
+
 // A mono 16-bit PCM WAVE file.
 std::vector<uint8_t> encodeWav(const std::vector<int16_t>& samples, int sampleRate);
 

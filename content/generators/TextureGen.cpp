@@ -297,6 +297,10 @@ int main(int argc, char** argv) {
         if (!error && !tfDir.empty()) error = writeTf(tfDir + "/" + source.name + ".tf", picture);
         if (error) return fail(error);
     }
+    // The plank texture once more as a common-format picture, for the prop that comes in through the
+    // importer like a user's model.
+    if (const char* error = content::writeFileAtomically(tgaDir + "/planks.ppm", content::encodePpm(wood())))
+        return fail(error);
     for (const Source& source : images)
         if (const char* error = content::writeFileAtomically(imageDir + "/" + source.name + ".tga",
                                                             content::encodeTga8(source.make())))
