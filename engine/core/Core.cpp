@@ -1,5 +1,6 @@
 #include "engine/core/Core.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -262,6 +263,13 @@ int Core::frame() {
     if (plat::asyncKeyState(kFastForwardKey)) scaled *= kFastForwardFactor;
     int dt = static_cast<int>(static_cast<float>(scaled) * timeScale);
 
+    using SplitClock = std::chrono::steady_clock;
+    auto mark = SplitClock::now();
+    auto lap = [&mark](uint64_t& into) {
+        const auto now = SplitClock::now();
+        into += uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(now - mark).count());
+        mark = now;
+    };
     if (logicEntity) logicEntity->update(dt);
     for (int position = 0; position < layers.count; ++position) {
         Layer* layer = layers.layers[position];
@@ -271,15 +279,23 @@ int Core::frame() {
         plat::setCursorPos(window, anchor.x, anchor.y);
         pointerPosition = anchor;
     }
+    lap(timeSplit.logicUs);
     followAudioSettings(audio, settings);
     updateAudio(audio, elapsedMs);
+    lap(timeSplit.audioUs);
 
     display.renderer->frameFigure = static_cast<int>(frameTimer.framesPerSecond);
+    display.renderer->lastFinishUs = 0;
     if (renderFlags & kRenderScene) renderFrame(*display.renderer, *this, elapsedMs);
+    lap(timeSplit.sceneUs);
+    timeSplit.sceneUs -= display.renderer->lastFinishUs;
+    timeSplit.finishUs += display.renderer->lastFinishUs;
     if (renderFlags & kRender2D) renderEntityOnly(*display.renderer, *this, logicEntity);
     if (renderFlags & kRenderOverlay) drawOverlay();
     dispatchInput();
     processMessages();
+    lap(timeSplit.otherUs);
+    ++timeSplit.frames;
     return 0;
 }
 

@@ -70,6 +70,16 @@ struct InputEvent {
 
 using Point = sdk::ScreenPoint;
 
+// Where the frames' time went since start, in microseconds: printed by bench/demo.
+struct FrameTimeSplit {
+    uint64_t frames = 0;
+    uint64_t logicUs = 0;  // the core logic entity and the layers' updates
+    uint64_t audioUs = 0;
+    uint64_t sceneUs = 0;  // the world scene: lighting pass, vertex pipeline, rasterising as the queue fills
+    uint64_t finishUs = 0; // the scene frame's end: rasterising what is queued, presenting
+    uint64_t otherUs = 0;  // the 2D pass, the overlay, input and messages
+};
+
 struct Core {
     Core();
     ~Core();
@@ -121,6 +131,7 @@ struct Core {
     FrameTimer frameTimer;
     FrameTimer backgroundTimer;
     uint32_t elapsedMs = 0;
+    FrameTimeSplit timeSplit;
     float timeScale = 1.0f;
     int backgroundBusy = 0;
     int halted = 0;

@@ -66,6 +66,7 @@ struct Renderer {
     int objectCount = 0;        // objects of the layers the last scene visited
     int viewportCount = 0;      // viewports of those layers
     int frameFigure = 0;        // F of the statistics line: frames in the last second
+    uint64_t lastFinishUs = 0;  // the last scene frame's end: rasterising what was queued, presenting
 };
 
 // The display device's steps: once its device is open, at the start and end of every frame (texture

@@ -1,5 +1,6 @@
 // The frame's scene walk: layers, viewports, objects, the 3D cursor and the statistics line.
 
+#include <chrono>
 #include <cstdio>
 
 #include "engine/core/Core.h"
@@ -184,7 +185,10 @@ void renderFrame(Renderer& r, Core& core, uint32_t elapsedMs) {
         return;
     }
     renderScene(r, core, elapsedMs);
+    const auto finish = std::chrono::steady_clock::now();
     r.display.endFrame();
+    r.lastFinishUs = uint64_t(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - finish).count());
 }
 
 void renderEntityOnly(Renderer& r, Core& core, sdk::Entity* entity) {
