@@ -209,8 +209,7 @@ int Core::frame() {
     }
     if (state == kStateQuit) return -1;
     if (halted) {
-        for (int i = 0; i < inputCount; ++i)
-            keyHandler(inputQueue[i].message, inputQueue[i].wParam, inputQueue[i].lParam);
+        handleEngineKeys();
         drawOverlay();
         return 0;
     }
@@ -218,13 +217,14 @@ int Core::frame() {
     elapsedMs = tick(frameTimer, tickSource ? tickSource() : plat::tickCount());
     uint32_t scaled = elapsedMs;
     if (plat::asyncKeyState(kFastForwardKey)) scaled *= kFastForwardFactor;
-    int dt = static_cast<int>(static_cast<float>(scaled) * timeScale);
+    int dt = scaledMilliseconds(scaled, timeScale);
 
     if (logicEntity) logicEntity->update(dt);
     for (int position = 0; position < layers.count; ++position) {
         Layer* layer = layers.layers[position];
         if (layer->runState != kRunSuspended && layer->runState != kRunBackground) updateLayer(*layer, dt);
     }
+    destroyPendingLayers(*this);
     if (mouseMode == kMouseHeld) {
         plat::setCursorPos(window, anchor.x, anchor.y);
         pointerPosition = anchor;
@@ -235,8 +235,10 @@ int Core::frame() {
     if (renderFlags & kRenderScene) renderFrame(*display.renderer, *this, elapsedMs);
     if (renderFlags & kRender2D) renderEntityOnly(*display.renderer, *this, logicEntity);
     if (renderFlags & kRenderOverlay) drawOverlay();
+    destroyPendingLayers(*this);
     dispatchInput();
     processMessages();
+    destroyPendingLayers(*this);
     return 0;
 }
 
@@ -285,6 +287,7 @@ int Core::routeCoreMessage(const uint8_t* message) {
 // size is below its header or runs past the bytes in use ends the walk: it cannot be trusted to
 // lead to the next one.
 void Core::processMessages() {
+    stopMessages = 0; // a quit sent outside the walk must not end this one early
     int offset = 0;
     while (messageBuffer && offset + sdk::kMessageHeaderBytes <= messageBytes) {
         int32_t size = sdk::readMessageHeader(messageBuffer + offset).size;

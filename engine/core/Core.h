@@ -89,7 +89,12 @@ struct Core {
     int keyHandler(uint32_t message, uint32_t wParam, int32_t lParam);
     void setMouseMode(int mode, const Point* point);
     int getMouseState(Point* out) const;
-    void emptyInputQueue() { inputCount = 0; }
+    void emptyInputQueue() {
+        inputCount = 0;
+        keysHandled = 0;
+    }
+    // Hands the queued events that have not met the engine keys yet to keyHandler, each once.
+    void handleEngineKeys();
 
     IdfFile worldDescription;
     ModuleTable modules;
@@ -121,6 +126,7 @@ struct Core {
 
     InputEvent inputQueue[kInputQueueEntries] = {};
     int inputCount = 0;
+    int keysHandled = 0; // queued events already given to keyHandler (halted frames keep the queue)
     int mouseMode = kMouseHeld;
     Point pointerPosition = {0, 0};
     Point anchor = {0, 0};

@@ -92,12 +92,14 @@ bool parseEngineOptions(int argc, char** argv, EngineOptions* options) {
             options->headless = true;
         } else if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc && parseCount(argv[i + 1], &options->frameLimit)) {
             ++i;
+        } else if (std::strcmp(argv[i], "--check-tables") == 0) {
+            options->checkTables = true;
         } else if (std::strcmp(argv[i], "--shot-at") == 0 && i + 1 < argc &&
                    parseCount(argv[i + 1], &options->shotAtFrame)) {
             ++i;
         } else {
             std::fprintf(stderr, "engine: unknown or incomplete option '%s'\n"
-                                 "usage: engine [--headless] [--frames N] [--shot-at N]\n", argv[i]);
+                                 "usage: engine [--headless] [--frames N] [--shot-at N] [--check-tables]\n", argv[i]);
             return false;
         }
     }
@@ -143,6 +145,12 @@ int runEngine(Core& core, const EngineOptions& options) {
             ++framesRun;
             const int result = core.frame();
             if (framesRun == options.shotAtFrame) takeScreenshot(core);
+            char why[256];
+            if (options.checkTables && !checkLayerTables(core, why, sizeof why)) {
+                std::fprintf(stderr, "engine: after frame %d the layer tables are off: %s\n", framesRun, why);
+                exitCode = 3;
+                break;
+            }
             if (result < 0) plat::sendMessage(window, WM_CLOSE, 0, 0);
         }
     }

@@ -104,7 +104,6 @@ void GraphicsWorldServices::setObjectTransform(const sdk::Vec3* position, const 
 
 void GraphicsWorldServices::updateWorldMatrix(int32_t objectId) {
     if (!layer_) return;
-    sdk::Entity* object = objectById(*layer_, objectId);
-    if (object && (object->flags & sdk::kFlagPlaced))
-        computeWorldMatrix(layer_, *static_cast<sdk::PlacedObject*>(object));
+    sdk::PlacedObject* object = placedById(*layer_, objectId);
+    if (object && (object->flags & sdk::kFlagPlaced)) computeWorldMatrix(layer_, *object);
 }

@@ -29,9 +29,9 @@ public:
     virtual bool object(int model, int index, ModelObjectView* out) = 0;
     // The model's animation key position.
     virtual float keyPosition(int model) = 0;
-    // Called with the entity's transform set, before its model is drawn: the store picks the level of
-    // detail and may refuse an entity outside the view (false: not drawn).
-    virtual bool prepareEntity(const sdk::Entity& entity, const Pipeline& pipeline) {
+    // Called with a placed entity's transform set, before its model is drawn: the store picks the level
+    // of detail and may refuse an entity outside the view (false: not drawn).
+    virtual bool prepareEntity(const sdk::PlacedObject& entity, const Pipeline& pipeline) {
         (void)entity, (void)pipeline;
         return true;
     }
@@ -87,10 +87,11 @@ void renderFrame(Renderer& r, Core& core, uint32_t elapsedMs);
 void renderEntityOnly(Renderer& r, Core& core, sdk::Entity* entity);
 // Draws one object of a layer now, with the current camera.
 void drawObject(Renderer& r, Layer& layer, int objectId);
-// Sets an object's transform as the scene walk does; false when it must not be drawn.
-bool setTransformOfObject(Renderer& r, const Layer& layer, sdk::Entity& object);
-// The object's model, or its own mesh.
-void drawEntityModel(Renderer& r, sdk::Entity& object);
+// Sets the transform of the object at an array position as the scene walk does; false when it must not
+// be drawn.
+bool setTransformOfObject(Renderer& r, const Layer& layer, int position);
+// The object's model, or its own mesh. placed: the object when it is a placed object, else null.
+void drawEntityModel(Renderer& r, sdk::Entity& object, const sdk::PlacedObject* placed);
 
 // Draw services.
 int drawWorldTriangle(Renderer& r, int texture, const sdk::WorldVertex* vertices, int flags);

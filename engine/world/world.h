@@ -167,8 +167,9 @@ struct QueryState {
     std::vector<Vec3d> posedVertices;
 };
 
-// The candidates are the objects of the calling module's layer in array order. Entities that take part in
-// queries are placed objects: their world matrix and radius are read.
+// The candidates are the objects of the calling module's layer in array order. Every non-null entry must
+// be a placed object (their world matrix and radius are read); the caller passes null for plain entities,
+// which never take part, whatever their flags or the id filter say.
 //
 // castRay: the first hit along start -> end (world space) over the candidates; returns the fraction along
 // the segment, kRayMiss when nothing is hit. On a hit, *hitId is set to the entity's id; objectIndex,

@@ -276,6 +276,8 @@ TEST_F(DrawTest, SceneDrawsObjectsThroughEveryEnabledViewport) {
         object->geometryModel = 0;
         object->setPlacement(p.x, p.y, 10, 0, 0, 0);
         layer.idMap[object->id] = layer.objectCount;
+        layer.objectIds[layer.objectCount] = object->id;
+        layer.placedObjects[layer.objectCount] = object.get();
         layer.objects[layer.objectCount++] = object.get();
         objects.push_back(std::move(object));
     }
@@ -349,6 +351,8 @@ TEST_F(DrawTest, WorldServicesForwardToTheRenderer) {
     object.geometryModel = 0;
     object.setPlacement(0, 0, 10, 0, 0, 0);
     layer.idMap[object.id] = 0;
+    layer.objectIds[0] = object.id;
+    layer.placedObjects[0] = &object;
     layer.objects[layer.objectCount++] = &object;
     world.drawObject(object.id);
     EXPECT_EQ(core.display.statistics.modelsUnclipped, 1);
