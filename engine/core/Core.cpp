@@ -135,6 +135,7 @@ int Core::restart() {
     display.shutdown();
     if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
     logicEntity = nullptr;
+    if (display.renderer) unregisterAllMeshes(*display.renderer); // they point into the modules' memory
     unloadAll(modules);
 
     display.enumerateAdapters();
@@ -180,6 +181,7 @@ int Core::shutdown() {
     display.shutdown();
     if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
     logicEntity = nullptr;
+    if (display.renderer) unregisterAllMeshes(*display.renderer); // they point into the modules' memory
     unloadAll(modules);
     unloadAllModels(models);
     releaseAllFonts(moduleFonts);

@@ -69,7 +69,9 @@ void GraphicsWorldServices::drawMesh(const sdk::Mesh* mesh) {
 
 void GraphicsWorldServices::setRenderValue(int32_t value) { rendererOf(core_).pipeline.renderValue = value; }
 
-int32_t GraphicsWorldServices::registerMesh(const sdk::Mesh* mesh) { return ::registerMesh(rendererOf(core_), mesh); }
+int32_t GraphicsWorldServices::registerMesh(const sdk::Mesh* mesh) {
+    return ::registerMesh(rendererOf(core_), mesh, layer_ ? layer_->layerId : kMeshOwnerCore);
+}
 
 void GraphicsWorldServices::unregisterMesh(int32_t meshHandle) { ::unregisterMesh(rendererOf(core_), meshHandle); }
 

@@ -1,5 +1,6 @@
 #include "engine/graphics/Pipeline.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -63,6 +64,8 @@ void outcodes(const Projection& pr, float x, float y, float z, uint8_t out[4]) {
 }
 
 uint32_t lerpChannels(uint32_t a, uint32_t b, double t) {
+    // A crossing worked out from infinite or NaN distances gives no usable t: the colours then stay a's.
+    t = (t >= 0 && t <= 1) ? t : (t > 1 ? 1 : 0);
     uint32_t out = 0;
     for (int shift = 0; shift < 32; shift += 8) {
         const double ca = double((a >> shift) & 255), cb = double((b >> shift) & 255);
@@ -119,8 +122,9 @@ ClipVertex clipVertexOf(const WorkVertex& w) {
 // Interpolated animation key transform composed into the current transform.
 void applyAnimation(Pipeline& p, const ModelObjectView& model, float time) {
     const int keyCount = model.header->keyCount;
-    int k = int(std::floor(time));
-    if (k < 0) k = 0;
+    // The key position is the module's to set (any float): clamped before it becomes an index.
+    const double key = std::floor(double(time));
+    int k = key > 0 ? int(std::min(key, double(keyCount))) : 0;
     if (k > keyCount - 2) k = keyCount - 2; // key k + 1 must exist
     const bool single = keyCount < 2;
     if (single) k = 0;

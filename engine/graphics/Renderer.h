@@ -40,6 +40,8 @@ public:
 // Entities with the own-mesh flag keep a mesh handle in geometryModel: a slot of this table. A 32-bit
 // field cannot hold a 64-bit pointer, so the mesh pointer itself stays with the renderer.
 constexpr int kMaxMeshes = 1024;
+// Owner of meshes registered through the core's own services (no layer).
+constexpr int kMeshOwnerCore = -1;
 // Sprite fill-rate budget: about one full 1024 x 768 screen a frame. Once spent, only sprites
 // smaller than kSmallSpriteArea square pixels are still drawn.
 constexpr float kSpriteBudget = 786432.0f;
@@ -58,6 +60,7 @@ struct Renderer {
     Pipeline pipeline;
     ModelSource* models = nullptr;
     const sdk::Mesh* meshes[kMaxMeshes] = {};
+    int meshOwners[kMaxMeshes] = {}; // layer id whose services registered the mesh; kMeshOwnerCore for the core's
     BitmapFont bitmapFont;
     TextureFont textureFont;
 
@@ -75,8 +78,15 @@ void detachRenderer(Renderer& r);
 
 // Draws every object of the model's current group with the current object transform.
 void drawModelObjects(Renderer& r, int model, int flags);
-int registerMesh(Renderer& r, const sdk::Mesh* mesh);
+// A mesh stays the module's: the table only points at it. owner: the registering layer's id or
+// kMeshOwnerCore. The engine drops a layer's meshes when the layer goes and every mesh at restart and
+// shut-down, before the modules that hold them are unloaded.
+int registerMesh(Renderer& r, const sdk::Mesh* mesh, int owner);
 void unregisterMesh(Renderer& r, int handle);
+// Drops the mesh handle if owner registered it (an object's own mesh as the object is destroyed).
+void unregisterMeshOf(Renderer& r, int handle, int owner);
+void unregisterMeshesOf(Renderer& r, int owner);
+void unregisterAllMeshes(Renderer& r);
 
 // The scene of one frame between beginFrame and endFrame: every visible layer through its enabled
 // viewports, the 3D cursor, the statistics line, extra scene ends.

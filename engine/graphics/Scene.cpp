@@ -72,11 +72,12 @@ void detachRenderer(Renderer& r) {
     freeAllRaw(r.textures);
 }
 
-int registerMesh(Renderer& r, const sdk::Mesh* mesh) {
+int registerMesh(Renderer& r, const sdk::Mesh* mesh, int owner) {
     if (!mesh) return -1;
     for (int i = 0; i < kMaxMeshes; ++i)
         if (!r.meshes[i]) {
             r.meshes[i] = mesh;
+            r.meshOwners[i] = owner;
             return i;
         }
     return -1;
@@ -84,6 +85,19 @@ int registerMesh(Renderer& r, const sdk::Mesh* mesh) {
 
 void unregisterMesh(Renderer& r, int handle) {
     if (handle >= 0 && handle < kMaxMeshes) r.meshes[handle] = nullptr;
+}
+
+void unregisterMeshOf(Renderer& r, int handle, int owner) {
+    if (handle >= 0 && handle < kMaxMeshes && r.meshOwners[handle] == owner) r.meshes[handle] = nullptr;
+}
+
+void unregisterMeshesOf(Renderer& r, int owner) {
+    for (int i = 0; i < kMaxMeshes; ++i)
+        if (r.meshOwners[i] == owner) r.meshes[i] = nullptr;
+}
+
+void unregisterAllMeshes(Renderer& r) {
+    for (const sdk::Mesh*& mesh : r.meshes) mesh = nullptr;
 }
 
 bool setTransformOfObject(Renderer& r, const Layer& layer, int position) {

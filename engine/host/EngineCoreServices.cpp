@@ -50,6 +50,9 @@ void EngineCoreServices::releaseModel(int32_t modelHandle) { ::unloadModel(core_
 void EngineCoreServices::releaseObjectResources(sdk::Entity* object) {
     if (!object) return;
     if (object->flags & sdk::kFlagGeometry) ::unloadModel(core_.models, object->geometryModel);
+    // Its own mesh, when this layer registered it: the table must not outlive the module's arrays.
+    if ((object->flags & sdk::kFlagOwnMesh) && core_.display.renderer)
+        unregisterMeshOf(*core_.display.renderer, object->geometryModel, layer_ ? layer_->layerId : kMeshOwnerCore);
     // A module may pass any entity with any flags: only a placed object has a collision model field.
     if (object->flags & sdk::kFlagCollision)
         if (auto* placed = dynamic_cast<sdk::PlacedObject*>(object); placed && placed->collisionModel >= 0)

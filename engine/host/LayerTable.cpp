@@ -58,6 +58,7 @@ void tearDownLayer(Layer& layer) {
     layer.closing = true;
     destroyAllObjects(layer);
     destroyLogicEntity(layer);
+    if (layer.core.display.renderer) unregisterMeshesOf(*layer.core.display.renderer, layer.layerId);
     layer.inputCount = 0;
     layer.eventCount = 0;
     layer.viewportCount = 0;

@@ -1,9 +1,9 @@
 // Viewports of a layer: up to 32 camera records in an ordered array with stable ids.
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
+#include "engine/graphics/Images.h"
 #include "engine/host/Layers.h"
 
 namespace {
@@ -14,13 +14,9 @@ void markWatched(Layer& layer, int objectId) {
     if (Entity* object = objectById(layer, objectId)) object->registrations |= sdk::kRegisteredWatched;
 }
 
-int32_t clampToInt(int64_t value) {
-    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
-}
-
 // Rectangles anywhere in the int range: sizes and centres are worked out in 64 bits and clamped.
 void computeDerived(sdk::ViewportRecord& record) {
-    const sdk::Rect& rect = record.screenRect;
+    const sdk::Rect rect = record.screenRect; // a copy: the packed record leaves it unaligned
     const int64_t width = int64_t{rect.right} - rect.left;
     const int64_t height = int64_t{rect.bottom} - rect.top;
     record.width = clampToInt(width);

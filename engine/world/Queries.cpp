@@ -393,9 +393,11 @@ bool boxTouchesFace(const LocalBox& box, const Vec3d v[3]) {
     return polygon.count > 0;
 }
 
-bool contactListed(const QueryState& state, int32_t faceReference) {
+// A face is one contact per model: two models share face references, one model reached through two
+// entities does not give the same face twice.
+bool contactListed(const QueryState& state, const ModelEntry& model, int32_t faceReference) {
     for (int32_t i = 0; i < state.contactCount; ++i)
-        if (state.contacts[i].faceReference == faceReference) return true;
+        if (state.contacts[i].faceReference == faceReference && state.contactModels[i] == &model) return true;
     return false;
 }
 
@@ -412,10 +414,11 @@ bool collideEntity(QueryState& state, const ModelEntry& model, const LocalBox& b
         if (std::fabs(s) < box.radius) {
             for (const uint32_t* face = node.faces();; ++face) {
                 const int32_t reference = int32_t(*face & 0x7fffffffu);
-                if (!contactListed(state, reference)) {
+                if (!contactListed(state, model, reference)) {
                     Vec3d corner[3];
                     faceCorners(group0, *face, corner);
                     if (boxTouchesFace(box, corner) && state.contactCount < kMaxContacts) {
+                        state.contactModels[state.contactCount] = &model;
                         state.contacts[state.contactCount++] = {id, reference};
                         if (firstContact) return false;
                     }

@@ -159,6 +159,7 @@ struct RayFrame {
 // query) and work stacks that grow once and are reused, so queries do not allocate in steady state.
 struct QueryState {
     sdk::Contact contacts[kMaxContacts];
+    const void* contactModels[kMaxContacts] = {}; // the model each contact's face belongs to
     int32_t contactCount = 0;
     MeshOfEntityFunction meshOf = nullptr;
     void* meshContext = nullptr;
