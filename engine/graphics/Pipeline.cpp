@@ -246,9 +246,10 @@ void projectVertex(const Pipeline& p, double x, double y, double z, float fogSca
     if (clampDepth && sz > 1.0f) sz = 1.0f;
     out.sz = sz;
     out.rhw = float(rhw);
+    // Limited to the table while still a double: a far vertex's z x 256 does not fit a long.
     const double f = z * fogScale;
-    long index = roundFog ? std::lround(f) : long(f);
-    index = index < 0 ? 0 : (index >= kFogTableSize ? kFogTableSize - 1 : index);
+    const double bounded = f > 0.0 ? std::min(f, double(kFogTableSize - 1)) : 0.0;
+    const long index = roundFog ? std::lround(bounded) : long(bounded);
     out.specular = (uint32_t(p.display.fog.table[index]) << 24) | (out.specular & 0xFFFFFF);
 }
 

@@ -220,11 +220,13 @@ LayerHold::~LayerHold() {
     // Destroy what was asked for during the hold. Listeners may ask for more meanwhile: the pass over
     // the ids repeats until none is left; the hold taken here keeps their requests from nesting.
     ++layer_.busy;
-    while (layer_.pendingDestroys > 0) {
-        int before = layer_.pendingDestroys;
+    for (bool destroyed = true; destroyed && layer_.pendingDestroys > 0;) {
+        destroyed = false;
         for (int id = sdk::kFirstObjectId; id <= sdk::kLastObjectId; ++id)
-            if (layer_.records[id].destroyPending && objectById(layer_, id)) destroyNow(layer_, id);
-        if (layer_.pendingDestroys >= before) break; // nothing destroyable left: leave the rest pending
+            if (layer_.records[id].destroyPending && objectById(layer_, id)) {
+                destroyNow(layer_, id);
+                destroyed = true;
+            }
     }
     --layer_.busy;
 }

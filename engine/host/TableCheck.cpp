@@ -54,7 +54,9 @@ bool checkObjects(const Layer& layer, Report& report) {
             return report.fail("layer %d: position %d has a placed view of another entity", layer.layerId, position);
         const ObjectRecord& record = layer.records[id];
         if (record.handle == -1 || record.calls != 0 || record.dying || record.destroyPending)
-            return report.fail("layer %d: object %d has a stale record", layer.layerId, id);
+            return report.fail("layer %d: object %d has a stale record (handle %d, calls %d, dying %d, pending %d)",
+                               layer.layerId, id, record.handle, record.calls, int(record.dying),
+                               int(record.destroyPending));
     }
     int mapped = 0;
     for (int id = 0; id < kObjectArraySize; ++id) {

@@ -163,6 +163,20 @@ TEST_F(BoundaryTest, DestructionFromInsideACallbackWaitsUntilTheEngineLeavesIt) 
     }
 }
 
+// A deferred destruction whose "destroyed" event makes a listener destroy itself in turn: that one too
+// goes before the hold ends, however the count of pending destructions moves meanwhile.
+TEST_F(BoundaryTest, DestructionsDeferredWhileDeferredOnesRunAreDoneToo) {
+    Layer& layer = newLayer();
+    sdk::Entity* listener = prankster(layer, {kDestroyTarget, kMessage, -1}); // the lower id: met first
+    sdk::Entity* doomed = prankster(layer, {kDestroyTarget, kMessage, -1});
+    const int doomedId = doomed->id, listenerId = listener->id;
+    setEventListener(layer, 1, listenerId, sdk::kEventObjectDestroyed, -1, 0);
+    layer.coreServices->sendMessage(77, doomedId, 0, nullptr);
+    EXPECT_EQ(objectById(layer, doomedId), nullptr);
+    EXPECT_EQ(objectById(layer, listenerId), nullptr);
+    expectConsistent(*core);
+}
+
 // A layer destroyed from inside an object's init, and an object destroying itself from its init.
 TEST_F(BoundaryTest, DestructionFromInsideInitWaitsToo) {
     Layer& layer = newLayer();
