@@ -33,8 +33,8 @@ struct WindowDesc {
     void* userData = nullptr;
 };
 
-// Starts SDL's video and event subsystems. Headless selects SDL's dummy video driver (unless the
-// environment already names one) and makes message boxes take their scripted answer.
+// Starts SDL's video and event subsystems. Headless selects SDL's dummy video and audio drivers (unless
+// the environment already names others) and makes message boxes take their scripted answer.
 bool initialise(bool headless);
 void shutdown();
 bool isHeadless();

@@ -166,7 +166,10 @@ void translateEvent(const SDL_Event& event) {
 bool initialise(bool headless) {
     if (g.initialised) return true;
     g.headless = headless;
-    if (headless) setenv("SDL_VIDEODRIVER", "dummy", 0);
+    if (headless) {
+        setenv("SDL_VIDEODRIVER", "dummy", 0);
+        setenv("SDL_AUDIODRIVER", "dummy", 0); // another driver named here still wins (disk records the mix)
+    }
     // SDL turns SIGINT and SIGTERM into SDL_QUIT, which reaches the window as WM_CLOSE.
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
     g.initialised = true;

@@ -34,6 +34,14 @@ int32_t openFontTexture(void* display, const char* name) { return openTexture(*s
 
 Core::Core() {
     display.renderer->models = &modelSource;
+    audio.cameraView = display.renderer->pipeline.view;
+    lighting.models = &models;
+    lighting.setFog = [](void* device, uint32_t colour, int32_t maximum, float density) {
+        static_cast<DisplayDevice*>(device)->setFog(colour, maximum, density);
+    };
+    lighting.fogContext = &display;
+    lighting.meshOf = meshOfEntity;
+    lighting.meshContext = display.renderer.get();
     settings.musicOff = 1;
     coreServices = std::make_unique<EngineCoreServices>(*this, nullptr);
     imageServices = makeImageServices(*this, nullptr);
@@ -55,15 +63,25 @@ int Core::readStartupDescription() {
     settings.height = parseIntValue(file, video, "height");
     settings.antialias = parseIntValue(file, video, "antialias");
     settings.surfaceBpp = parseIntValue(file, video, "surface_bpp");
-    settings.soundClass = parseIntValue(file, file.findItem("sound"), "class");
+    readSoundSettings(file);
 
     const char* logic = file.getValue(file.findItem("logic"), "class");
     std::snprintf(logicModuleName, sizeof logicModuleName, "%s", logic ? logic : "");
     std::memset(settings.logicModule, 0, sizeof settings.logicModule);
     std::memcpy(settings.logicModule, logicModuleName, std::strlen(logicModuleName));
-    settings.effectsLevel = 1.0f;
     file.close();
     return 1;
+}
+
+// The item "sound": its class, and the switches and levels that a missing key leaves as they were.
+void Core::readSoundSettings(IdfFile& file) {
+    const int item = file.findItem("sound");
+    settings.soundClass = parseIntValue(file, item, "class");
+    settings.effectsLevel = 1.0f;
+    if (const char* value = file.getValue(item, "sound_off")) IdfFile::parseInt(value, &settings.soundOff);
+    if (const char* value = file.getValue(item, "music_off")) IdfFile::parseInt(value, &settings.musicOff);
+    if (const char* value = file.getValue(item, "effects_level")) IdfFile::parseReal(value, &settings.effectsLevel);
+    if (const char* value = file.getValue(item, "music_level")) IdfFile::parseReal(value, &settings.musicLevel);
 }
 
 int Core::start(plat::Window* mainWindow) {
@@ -74,9 +92,11 @@ int Core::start(plat::Window* mainWindow) {
 
     if (!display.readDisplaySettings(window)) return 0;
     soundOn = static_cast<int>(display.settings.soundOn);
-    if (soundOn && !startAudio(audio, window, settings)) soundOn = 0;
+    if (soundOn && !startAudio(audio, settings)) soundOn = 0;
+    if (soundOn) readCatalogues(audio);
 
     worldDescription.open(plat::resolvePath(kWorldDescription).c_str());
+    loadPointLights(lighting, worldDescription);
     reloadFontTextures(moduleFonts, openFontTexture, &display);
     loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
     loadTextureFont(display, kTextureFont);
@@ -161,6 +181,7 @@ int Core::restart() {
     std::snprintf(logicModuleName, sizeof logicModuleName, "%.31s", settings.logicModule);
     if (!loadLogicModule()) renderFlags = kRenderOverlay;
     display.setFog(0, 0, 0.0f);
+    loadPointLights(lighting, worldDescription);
     unloadModel(models, cursorObject.geometryModel);
     loadCursor();
     timeScale = 1.0f;
@@ -231,7 +252,8 @@ int Core::frame() {
         plat::setCursorPos(window, anchor.x, anchor.y);
         pointerPosition = anchor;
     }
-    audioFrame(audio, elapsedMs);
+    followAudioSettings(audio, settings);
+    updateAudio(audio, elapsedMs);
 
     display.renderer->frameFigure = static_cast<int>(frameTimer.framesPerSecond);
     if (renderFlags & kRenderScene) renderFrame(*display.renderer, *this, elapsedMs);

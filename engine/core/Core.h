@@ -15,6 +15,7 @@
 #include "engine/graphics/ModelStoreSource.h"
 #include "engine/graphics/graphics.h"
 #include "engine/host/host.h"
+#include "engine/world/Lighting.h"
 #include "engine/world/ModuleFonts.h"
 #include "engine/world/world.h"
 
@@ -103,7 +104,8 @@ struct Core {
     ModelStore models;
     ModelStoreSource modelSource{models}; // how the renderer reads the store
     FontTable moduleFonts;
-    Audio audio;
+    AudioSystem audio;
+    LightingEnvironment lighting; // point lights from the world description, the rest from modules
 
     int soundOn = 0;
     plat::Mutex* tableMutex = nullptr;
@@ -154,6 +156,7 @@ struct Core {
 
 private:
     bool loadLogicModule();
+    void readSoundSettings(IdfFile& file);
     void loadCursor();
     void processMessages();
     void drawOverlay();

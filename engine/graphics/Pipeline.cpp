@@ -5,14 +5,12 @@
 #include <cstring>
 
 #include "engine/graphics/Textures.h"
+#include "engine/world/world.h"
 
 using namespace display;
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
-// Angle differences beyond this wrap the other way round.
-constexpr float kHalfTurn = 3.1415925f;
 // A view distance of 0 (the eye itself) would divide by zero.
 constexpr double kMinViewDistance = 1e-6;
 
@@ -121,29 +119,9 @@ ClipVertex clipVertexOf(const WorkVertex& w) {
 
 // Interpolated animation key transform composed into the current transform.
 void applyAnimation(Pipeline& p, const ModelObjectView& model, float time) {
-    const int keyCount = model.header->keyCount;
-    // The key position is the module's to set (any float): clamped before it becomes an index.
-    const double key = std::floor(double(time));
-    int k = key > 0 ? int(std::min(key, double(keyCount))) : 0;
-    if (k > keyCount - 2) k = keyCount - 2; // key k + 1 must exist
-    const bool single = keyCount < 2;
-    if (single) k = 0;
-    const float frac = single ? 0.0f : time - float(k);
-    ModelKey& a = model.keys[k];
-    ModelKey& b = model.keys[single ? 0 : k + 1];
-    float* angleA[3] = {&a.angles[0], &a.angles[1], &a.angles[2]};
-    float* angleB[3] = {&b.angles[0], &b.angles[1], &b.angles[2]};
-    float angles[3];
-    for (int i = 0; i < 3; ++i) {
-        for (float* angle : {angleA[i], angleB[i]})
-            *angle = float(double(*angle) - std::floor(double(*angle) / kTwoPi) * kTwoPi);
-        float d = *angleB[i] - *angleA[i];
-        if (d > kHalfTurn) d -= float(kTwoPi);
-        if (d < -kHalfTurn) d += float(kTwoPi);
-        angles[i] = *angleA[i] + frac * d;
-    }
-    float position[3];
-    for (int i = 0; i < 3; ++i) position[i] = a.offset[i] + frac * (b.offset[i] - a.offset[i]);
+    const KeyPose pose = interpolateKeyPose(model.keys, model.header->keyCount, time);
+    const float* angles = pose.angles;
+    const float* position = pose.offset;
     float keyRot[3][3];
     rotationFromAngles(angles[0], angles[1], angles[2], keyRot);
     // The key transform negates x after rotating and moving.

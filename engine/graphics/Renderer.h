@@ -87,6 +87,8 @@ void unregisterMesh(Renderer& r, int handle);
 void unregisterMeshOf(Renderer& r, int handle, int owner);
 void unregisterMeshesOf(Renderer& r, int owner);
 void unregisterAllMeshes(Renderer& r);
+// The mesh an entity with the own-mesh flag names by its geometryModel, or null (renderer: the Renderer).
+const sdk::Mesh* meshOfEntity(void* renderer, const sdk::Entity& entity);
 
 // The scene of one frame between beginFrame and endFrame: every visible layer through its enabled
 // viewports, the 3D cursor, the statistics line, extra scene ends.

@@ -100,6 +100,12 @@ void unregisterAllMeshes(Renderer& r) {
     for (const sdk::Mesh*& mesh : r.meshes) mesh = nullptr;
 }
 
+const sdk::Mesh* meshOfEntity(void* renderer, const sdk::Entity& entity) {
+    const Renderer& r = *static_cast<const Renderer*>(renderer);
+    const int handle = entity.geometryModel;
+    return (handle >= 0 && handle < kMaxMeshes) ? r.meshes[handle] : nullptr;
+}
+
 bool setTransformOfObject(Renderer& r, const Layer& layer, int position) {
     sdk::PlacedObject* object = placedAt(layer, position);
     if (!object || !(object->flags & sdk::kFlagPlaced)) return true;
@@ -116,8 +122,7 @@ bool setTransformOfObject(Renderer& r, const Layer& layer, int position) {
 
 void drawEntityModel(Renderer& r, sdk::Entity& object, const sdk::PlacedObject* placed) {
     if (object.flags & sdk::kFlagOwnMesh) {
-        const int handle = object.geometryModel;
-        if (handle >= 0 && handle < kMaxMeshes && r.meshes[handle]) drawMesh(r, *r.meshes[handle]);
+        if (const sdk::Mesh* mesh = meshOfEntity(&r, object)) drawMesh(r, *mesh);
         return;
     }
     if (object.geometryModel < 0 || !r.models) return;
@@ -151,6 +156,8 @@ void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
         Layer* layer = core.layers.layers[position];
         if (!layer || layer->hidden || layer->destroyPending) continue;
         LayerHold hold(*layer); // what its objects destroy from their draw goes after the walk
+        if (layer->options & sdk::kLayerOptionLit)
+            lightContextStep(core.lighting, layer->lighting, layerPlacedObjects(*layer), kLightingBudgetMs);
         r.objectCount += layer->objectCount;
         r.viewportCount += layer->viewportCount;
         for (int v = 0; v < layer->viewportCount; ++v) {

@@ -398,4 +398,5 @@ std::unique_ptr<sdk::ImageServices> makeImageServices(Core& core, Layer* layer) 
 std::unique_ptr<sdk::WorldServices> makeWorldServices(Core& core, Layer* layer) {
     return std::make_unique<EngineWorldServices>(core, layer);
 }
-std::unique_ptr<sdk::AudioServices> makeAudioServices(Core&, Layer*) { return std::make_unique<sdk::AudioServices>(); }
+// Every layer's audio services and the core's act on the one audio system.
+std::unique_ptr<sdk::AudioServices> makeAudioServices(Core& core, Layer*) { return makeEngineAudioServices(core.audio); }

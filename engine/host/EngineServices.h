@@ -116,8 +116,8 @@ private:
 };
 
 // The other three interfaces of a layer (or of the core, layer null). The image services draw on the
-// core's display device; world and audio answer with the interface defaults until their subsystems
-// provide engine implementations.
+// core's display device, the world services on its renderer and model store, the audio services on its
+// audio system.
 std::unique_ptr<sdk::ImageServices> makeImageServices(Core& core, Layer* layer);
 std::unique_ptr<sdk::WorldServices> makeWorldServices(Core& core, Layer* layer);
 std::unique_ptr<sdk::AudioServices> makeAudioServices(Core& core, Layer* layer);

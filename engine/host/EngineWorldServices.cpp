@@ -8,17 +8,9 @@
 
 namespace {
 
-// Entities with the own-mesh flag keep a handle of the renderer's mesh table in geometryModel.
-const sdk::Mesh* meshOfEntity(void* renderer, const sdk::Entity& entity) {
-    const Renderer& r = *static_cast<const Renderer*>(renderer);
-    const int handle = entity.geometryModel;
-    return (handle >= 0 && handle < kMaxMeshes) ? r.meshes[handle] : nullptr;
-}
-
 // The layer's placed objects by array position, null for plain entities: queries read world matrices.
 std::span<sdk::Entity* const> placedObjectsOf(const Layer* layer) {
-    if (!layer || !layer->placedObjects) return {};
-    return {layer->placedObjects.get(), static_cast<size_t>(layer->objectCount)};
+    return layer ? layerPlacedObjects(*layer) : std::span<sdk::Entity* const>{};
 }
 
 } // namespace
@@ -72,6 +64,10 @@ int32_t EngineWorldServices::getCurrentGroup(int32_t model) { return ::getCurren
 int32_t EngineWorldServices::setCurrentGroup(int32_t model, int32_t group) {
     return ::setCurrentGroup(core_.models, model, group);
 }
+
+sdk::LightBlock* EngineWorldServices::getLightBlock() { return &core_.lighting.editable; }
+
+void EngineWorldServices::applyLight() { ::applyLight(core_.lighting); }
 
 const sdk::Contact* EngineWorldServices::collideBox(const sdk::Vec3* centre, const sdk::Vec3* angles,
                                                     const sdk::Vec3* halfSizes, int32_t* contactCount,

@@ -22,6 +22,9 @@ public:
     float setKeyPosition(int32_t model, float position) override;
     int32_t getCurrentGroup(int32_t model) override;
     int32_t setCurrentGroup(int32_t model, int32_t group) override;
+    // The one lighting environment, whichever layer asks.
+    sdk::LightBlock* getLightBlock() override;
+    void applyLight() override;
     const sdk::Contact* collideBox(const sdk::Vec3* centre, const sdk::Vec3* angles, const sdk::Vec3* halfSizes,
                                    int32_t* contactCount, int32_t filterMode, const int32_t* filterList) override;
     float castRay(const sdk::Vec3* start, const sdk::Vec3* end, int32_t* hitId, int32_t* objectIndex,

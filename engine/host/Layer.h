@@ -5,11 +5,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include <sdk/Entity.h>
 #include <sdk/EngineMessage.h>
 #include <sdk/Records.h>
 #include <sdk/Services.h>
+
+#include "engine/world/Lighting.h"
 
 struct Core;
 class IdfFile;
@@ -133,4 +136,18 @@ struct Layer {
     bool destroyPending = false; // destroyLayer was called while busy; the core destroys it at a safe point
     bool closing = false;        // being torn down: no new objects, destructions are the teardown's
     int options = 0;
+    LightingProgress lighting; // the background lighting pass of this layer (options kLayerOptionLit)
 };
+
+// The layer's object array in order (empty when its buffers could not be allocated).
+inline std::span<sdk::Entity* const> layerObjects(const Layer& layer) {
+    if (!layer.objects) return {};
+    return {layer.objects.get(), static_cast<size_t>(layer.objectCount)};
+}
+
+// The same positions holding only the placed objects (null for plain entities): what code that reads
+// world matrices and the other placed-object fields walks.
+inline std::span<sdk::Entity* const> layerPlacedObjects(const Layer& layer) {
+    if (!layer.placedObjects) return {};
+    return {layer.placedObjects.get(), static_cast<size_t>(layer.objectCount)};
+}

@@ -10,14 +10,6 @@ const ModelEntry* findModel(const ModelStore& store, int32_t handle) {
     return entry.groupCount > 0 ? &entry : nullptr;
 }
 
-namespace {
-
-ModelEntry* findModelToChange(ModelStore& store, int32_t handle) {
-    return const_cast<ModelEntry*>(findModel(store, handle));
-}
-
-} // namespace
-
 int32_t getObjectCount(const ModelStore& store, int32_t handle) {
     const ModelEntry* entry = findModel(store, handle);
     return entry ? entry->groups[entry->currentGroup]->objectCount : -1;
@@ -66,6 +58,37 @@ float getModelBounds(const ModelStore& store, int32_t handle, sdk::Vec3* halfExt
     if (halfExtent) *halfExtent = {entry->halfExtent[0], entry->halfExtent[1], entry->halfExtent[2]};
     if (centre) *centre = {entry->centre[0], entry->centre[1], entry->centre[2]};
     return entry->radius;
+}
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+// Angle differences beyond this wrap the other way round.
+constexpr float kHalfTurn = 3.1415925f;
+
+} // namespace
+
+KeyPose interpolateKeyPose(ModelFileKey* keys, int32_t keyCount, float keyPosition) {
+    // The key position is the module's to set (any float): clamped before it becomes an index.
+    const double key = std::floor(double(keyPosition));
+    int32_t k = key > 0 ? int32_t(std::min(key, double(keyCount))) : 0;
+    if (k > keyCount - 2) k = keyCount - 2; // key k + 1 must exist
+    const bool single = keyCount < 2;
+    if (single) k = 0;
+    const float frac = single ? 0.0f : keyPosition - float(k);
+    ModelFileKey& a = keys[k];
+    ModelFileKey& b = keys[single ? 0 : k + 1];
+    KeyPose pose;
+    for (int i = 0; i < 3; ++i) {
+        for (float* angle : {&a.angles[i], &b.angles[i]})
+            *angle = float(double(*angle) - std::floor(double(*angle) / kTwoPi) * kTwoPi);
+        float d = b.angles[i] - a.angles[i];
+        if (d > kHalfTurn) d -= float(kTwoPi);
+        if (d < -kHalfTurn) d += float(kTwoPi);
+        pose.angles[i] = a.angles[i] + frac * d;
+        pose.offset[i] = a.offset[i] + frac * (b.offset[i] - a.offset[i]);
+    }
+    return pose;
 }
 
 int32_t selectDetailGroup(ModelStore& store, const sdk::PlacedObject& entity, const sdk::Vec3& camera,

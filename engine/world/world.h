@@ -108,6 +108,15 @@ float setKeyPosition(ModelStore& store, int32_t handle, float position);
 // The radius; half extent and centre into the outs (either may be null). 0 for a bad handle, outs untouched.
 float getModelBounds(const ModelStore& store, int32_t handle, sdk::Vec3* halfExtent, sdk::Vec3* centre);
 
+// The pose of an animated object at a key position: angles and offset interpolated between key
+// floor(position) and the next (held at the last pair; key 0 alone with fewer than two keys), each angle
+// difference taken the short way round. Both keys' angles are reduced into 0..2 pi in place.
+struct KeyPose {
+    float angles[3];
+    float offset[3];
+};
+KeyPose interpolateKeyPose(ModelFileKey* keys, int32_t keyCount, float keyPosition);
+
 
 
 // --- Level of detail, visibility, draw order ------------------------------------------------------------

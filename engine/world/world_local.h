@@ -1,10 +1,16 @@
-// Private to engine/world: the tree record layout shared by the loader and the queries.
+// Private to engine/world: the tree record layout shared by the loader and the queries, and the writable
+// model lookup.
 #pragma once
 
 #include <bit>
 #include <cstdint>
 
 #include "engine/world/world.h"
+
+// The entry of a loaded model for a caller that changes it (current group, key position, vertex colours).
+inline ModelEntry* findModelToChange(ModelStore& store, int32_t handle) {
+    return const_cast<ModelEntry*>(findModel(store, handle));
+}
 
 // Words of a tree record before its face references.
 constexpr uint32_t kTreeRecordWords = 6;

@@ -1,29 +1,6 @@
 // The frame step allocates nothing once it runs steadily: every C++ allocation is counted here.
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "engine/core/tests/CoreFixture.h"
-
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-void* operator new(std::size_t size) {
-    ++g_allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    ++g_allocations;
-    return std::malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#include "platform/tests/CountingNew.h"
 
 namespace {
 
@@ -44,13 +21,13 @@ TEST_F(AllocationTest, SteadyFramesAllocateNothing) {
         core->queueInput(win::WM_MOUSEMOVE, 0, 10 << 16 | 20);
         core->frame();
     }
-    const long before = g_allocations.load();
+    const long before = countingnew::allocations.load();
     for (int i = 0; i < 20; ++i) {
         now += 16;
         core->queueInput(win::WM_MOUSEMOVE, 0, 10 << 16 | 20);
         core->frame();
     }
-    EXPECT_EQ(g_allocations.load() - before, 0);
+    EXPECT_EQ(countingnew::allocations.load() - before, 0);
 }
 
 } // namespace

@@ -210,6 +210,29 @@ TEST_F(StartTest, TheStartupDescriptionFillsTheSettingsRecord) {
     EXPECT_STREQ(core->logicModuleName, "game_logic");
 }
 
+// The item "sound" may carry the audio switches and levels; a key left out keeps what was there.
+TEST_F(StartTest, TheSoundItemCarriesTheAudioSettings) {
+    std::filesystem::create_directories("RESOURCE");
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> keys;
+        int soundOff, musicOff;
+        float effectsLevel, musicLevel;
+    } cases[] = {
+        {{{"name", "sound"}, {"class", "1"}}, 0, 1, 1.0f, 0.0f},
+        {{{"name", "sound"}, {"music_off", "0"}, {"music_level", "0.75"}}, 0, 0, 1.0f, 0.75f},
+        {{{"name", "sound"}, {"sound_off", "1"}, {"effects_level", "0.5"}}, 1, 0, 0.5f, 0.75f},
+        {{{"name", "sound"}}, 1, 0, 1.0f, 0.75f},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(idftest::writeItems("RESOURCE/startup.idf", {c.keys}));
+        ASSERT_EQ(core->readStartupDescription(), 1);
+        EXPECT_EQ(core->settings.soundOff, c.soundOff);
+        EXPECT_EQ(core->settings.musicOff, c.musicOff);
+        EXPECT_EQ(core->settings.effectsLevel, c.effectsLevel);
+        EXPECT_EQ(core->settings.musicLevel, c.musicLevel);
+    }
+}
+
 TEST_F(StartTest, F3RereadsTheStartupDescriptionAndRestarts) {
     core->settings.width = 320;
     core->timeScale = 3.0f;

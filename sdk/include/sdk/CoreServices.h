@@ -47,6 +47,9 @@ constexpr int32_t kLayerModeObjects = 0;
 constexpr int32_t kLayerModeLogic = 1;
 constexpr int32_t kLayerModeBoth = 2;
 
+// setLayerOptions bits.
+constexpr int32_t kLayerOptionLit = 1; // the renderer lights the layer's static objects, 5 ms a frame
+
 // Mouse modes (slots 78, 79).
 constexpr int32_t kMouseFree = 1;
 constexpr int32_t kMouseHeld = 2;

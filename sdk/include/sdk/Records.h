@@ -247,8 +247,13 @@ struct LightBlock {
     float intensity;
 };
 static_assert(sizeof(LightBlock) == 60);
+static_assert(offsetof(LightBlock, fogColour) == 4);
+static_assert(offsetof(LightBlock, fogMaximum) == 8);
+static_assert(offsetof(LightBlock, fogDensity) == 12);
 static_assert(offsetof(LightBlock, direction) == 16);
+static_assert(offsetof(LightBlock, ambientLevel) == 28);
 static_assert(offsetof(LightBlock, ambientColour) == 32);
+static_assert(offsetof(LightBlock, lightColour) == 44);
 static_assert(offsetof(LightBlock, intensity) == 56);
 
 } // namespace sdk
