@@ -1,6 +1,7 @@
 // Message boxes over SDL, with a scripted answer for headless runs and tests.
 #include <SDL.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -25,6 +26,19 @@ int answerFromEnvironment() {
 
 int firstButton(uint32_t type) { return (type == MB_YESNO || type == MB_YESNOCANCEL) ? IDYES : IDOK; }
 
+// The answer that does nothing further when no box can be shown: OK, or No, or Cancel.
+int safeButton(uint32_t type) { return type == MB_OK ? IDOK : (type == MB_YESNO ? IDNO : IDCANCEL); }
+
+const char* buttonName(int answer) {
+    switch (answer) {
+    case IDOK: return "OK";
+    case IDCANCEL: return "Cancel";
+    case IDYES: return "Yes";
+    case IDNO: return "No";
+    default: return "?";
+    }
+}
+
 } // namespace
 
 void setScriptedMessageBoxAnswer(int answer) { g_scriptedAnswer = answer; }
@@ -38,10 +52,16 @@ const RecordedMessageBox* recordedMessageBox(int index) {
 
 int messageBox(Window* owner, const char* text, const char* caption, uint32_t type) {
     g_recorded.push_back({text ? text : "", caption ? caption : "", type});
+    // Every box also goes to the terminal, one line, so that a box nobody sees still tells its story.
+    std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
     int scripted = g_scriptedAnswer ? g_scriptedAnswer : answerFromEnvironment();
     // SDL's boxes block forever under a bare X server and fail under the dummy driver: never show one
     // headless.
-    if (scripted || isHeadless()) return scripted ? scripted : firstButton(type);
+    if (scripted || isHeadless()) {
+        int answer = scripted ? scripted : firstButton(type);
+        std::fprintf(stderr, "  (answered %s without showing the box)\n", buttonName(answer));
+        return answer;
+    }
 
     SDL_MessageBoxButtonData buttons[3];
     int count = 0;
@@ -61,9 +81,12 @@ int messageBox(Window* owner, const char* text, const char* caption, uint32_t ty
     data.numbuttons = count;
     data.buttons = buttons;
     int pressed = 0;
-    if (SDL_ShowMessageBox(&data, &pressed) != 0 || pressed < 0)
-        return type == MB_OK ? IDOK : (type == MB_YESNO ? IDNO : IDCANCEL);
-    return pressed;
+    if (SDL_ShowMessageBox(&data, &pressed) != 0) {
+        std::fprintf(stderr, "  (the box cannot be shown: %s; answered %s)\n", SDL_GetError(),
+                     buttonName(safeButton(type)));
+        return safeButton(type);
+    }
+    return pressed < 0 ? safeButton(type) : pressed;
 }
 
 } // namespace plat

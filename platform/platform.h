@@ -35,7 +35,10 @@ struct WindowDesc {
 
 // Starts SDL's video and event subsystems. Headless selects SDL's dummy video and audio drivers (unless
 // the environment already names others) and makes message boxes take their scripted answer.
+// Without --headless a display must be reachable (DISPLAY, WAYLAND_DISPLAY, or a driver named in
+// SDL_VIDEODRIVER); otherwise initialise fails and initialiseError says why.
 bool initialise(bool headless);
+const char* initialiseError();
 void shutdown();
 bool isHeadless();
 
@@ -58,7 +61,8 @@ int32_t dispatchMessage(const Message& message);
 int32_t sendMessage(Window* window, uint32_t message, uint32_t wParam, int32_t lParam);
 void postMessage(Window* window, uint32_t message, uint32_t wParam, int32_t lParam);
 void postQuitMessage(int exitCode);
-// What Windows does for messages a procedure leaves alone: WM_CLOSE destroys the window.
+// What Windows does for messages a procedure leaves alone: WM_CLOSE destroys the window, Alt+F4 (a
+// system key) closes it.
 int32_t defWindowProc(Window* window, uint32_t message, uint32_t wParam, int32_t lParam);
 
 // Keyboard: non-zero while the key is down (bit 15), bit 0 set when it was pressed since the last

@@ -2,6 +2,7 @@
 #include <SDL.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -64,10 +65,12 @@ uint32_t modifierFlags() {
     return flags;
 }
 
-// Key lParam as Windows packs it: repeat count, scan code, extended bit, previous state, transition.
-int32_t keyLParam(uint32_t scanCode, bool extended, bool wasDown, bool released) {
+// Key lParam as Windows packs it: repeat count, scan code, extended bit, context (Alt held), previous
+// state, transition.
+int32_t keyLParam(uint32_t scanCode, bool extended, bool wasDown, bool released, bool altHeld = false) {
     uint32_t value = 1u | (scanCode & 0xFF) << 16;
     if (extended) value |= 1u << 24;
+    if (altHeld) value |= 1u << 29;
     if (wasDown) value |= 1u << 30;
     if (released) value |= 1u << 31;
     return static_cast<int32_t>(value);
@@ -79,22 +82,31 @@ void translateKey(Window* window, const SDL_KeyboardEvent& key) {
     uint32_t vk = virtualKeyOfScancode(key.keysym.scancode, &scanCode, &extended);
     if (vk == 0 || vk > 255) return;
     bool& physicallyDown = g.scancodeDown[key.keysym.scancode];
+    // Windows reports F10, and keys pressed or released while Alt is held without Control, as system
+    // keys (WM_SYSKEYDOWN / WM_SYSKEYUP): they are the window's, not the program's.
+    auto isSystemKey = [vk](bool altHeld) { return (altHeld || vk == VK_F10) && !g.keyDownCount[VK_CONTROL]; };
     if (key.type == SDL_KEYDOWN) {
         if (!physicallyDown) {
             physicallyDown = true;
             ++g.keyDownCount[vk];
             g.pressedSinceQuery[vk] = true;
         }
-        enqueue(window, WM_KEYDOWN, vk, keyLParam(scanCode, extended, key.repeat != 0, false));
+        const bool altHeld = g.keyDownCount[VK_MENU] != 0;
+        const int32_t lParam = keyLParam(scanCode, extended, key.repeat != 0, false, altHeld);
+        if (isSystemKey(altHeld)) {
+            enqueue(window, WM_SYSKEYDOWN, vk, lParam);
+            return;
+        }
+        enqueue(window, WM_KEYDOWN, vk, lParam);
         // Keys whose characters SDL does not report as text; TranslateMessage makes WM_CHAR of them.
-        if (vk == VK_RETURN || vk == VK_BACK || vk == VK_ESCAPE || vk == VK_TAB)
-            enqueue(window, WM_CHAR, vk, keyLParam(scanCode, extended, key.repeat != 0, false));
+        if (vk == VK_RETURN || vk == VK_BACK || vk == VK_ESCAPE || vk == VK_TAB) enqueue(window, WM_CHAR, vk, lParam);
     } else {
+        const bool altHeld = g.keyDownCount[VK_MENU] != 0; // Alt's own release still counts it held
         if (physicallyDown) {
             physicallyDown = false;
             --g.keyDownCount[vk];
         }
-        enqueue(window, WM_KEYUP, vk, keyLParam(scanCode, extended, true, true));
+        enqueue(window, isSystemKey(altHeld) ? WM_SYSKEYUP : WM_KEYUP, vk, keyLParam(scanCode, extended, true, true, altHeld));
     }
 }
 
@@ -163,6 +175,15 @@ void translateEvent(const SDL_Event& event) {
 
 } // namespace
 
+namespace {
+std::string g_initialiseError;
+
+bool environmentNames(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value && value[0];
+}
+} // namespace
+
 bool initialise(bool headless) {
     if (g.initialised) return true;
     g.headless = headless;
@@ -170,11 +191,22 @@ bool initialise(bool headless) {
         setenv("SDL_VIDEODRIVER", "dummy", 0);
         setenv("SDL_AUDIODRIVER", "dummy", 0); // another driver named here still wins (disk records the mix)
     }
+    // Without a display SDL may settle on a driver that shows nothing; a window nobody can see is a
+    // failure unless a driver was asked for by name.
+    if (!environmentNames("SDL_VIDEODRIVER") && !environmentNames("DISPLAY") && !environmentNames("WAYLAND_DISPLAY")) {
+        g_initialiseError = "No display: neither DISPLAY nor WAYLAND_DISPLAY is set (use --headless to run without a window)";
+        return false;
+    }
     // SDL turns SIGINT and SIGTERM into SDL_QUIT, which reaches the window as WM_CLOSE.
-    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+        g_initialiseError = std::string("Cannot open the display: ") + SDL_GetError();
+        return false;
+    }
     g.initialised = true;
     return true;
 }
+
+const char* initialiseError() { return g_initialiseError.c_str(); }
 
 void shutdown() {
     if (!g.initialised) return;
@@ -265,8 +297,11 @@ void postMessage(Window* window, uint32_t message, uint32_t wParam, int32_t lPar
 
 void postQuitMessage(int exitCode) { enqueue(nullptr, WM_QUIT, static_cast<uint32_t>(exitCode), 0); }
 
-int32_t defWindowProc(Window* window, uint32_t message, uint32_t, int32_t) {
+int32_t defWindowProc(Window* window, uint32_t message, uint32_t wParam, int32_t lParam) {
     if (message == WM_CLOSE) destroyWindow(window);
+    // Alt+F4 closes the window, as the system menu's Close does.
+    const bool altHeld = (static_cast<uint32_t>(lParam) >> 29) & 1;
+    if (message == WM_SYSKEYDOWN && wParam == VK_F4 && altHeld) sendMessage(window, WM_CLOSE, 0, 0);
     return 0;
 }
 

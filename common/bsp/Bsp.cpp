@@ -136,11 +136,7 @@ GatheredTriangles gatherTriangles(std::span<const InputObject> objects) {
     return result;
 }
 
-namespace {
-
-// The score of a candidate, or `bound` as soon as the score cannot come out below it: straddling
-// triangles only add to it, and |front - back| can shrink by at most the triangles not yet classified.
-uint32_t scoreBelow(const TriangleList& list, size_t candidate, uint32_t bound) {
+uint32_t scoreSplitterBelow(const TriangleList& list, size_t candidate, uint32_t bound) {
     uint32_t front = 0, back = 0, straddling = 0;
     const WorkingTriangle& splitter = list[candidate];
     double d[3];
@@ -160,17 +156,16 @@ uint32_t scoreBelow(const TriangleList& list, size_t candidate, uint32_t bound) 
     return std::max(front, back) - std::min(front, back) + 10 * straddling;
 }
 
-} // namespace
 
 uint32_t scoreSplitter(const TriangleList& list, size_t candidate) {
-    return scoreBelow(list, candidate, std::numeric_limits<uint32_t>::max());
+    return scoreSplitterBelow(list, candidate, std::numeric_limits<uint32_t>::max());
 }
 
 size_t chooseSplitterBySearch(const TriangleList& list) {
     uint32_t best = std::numeric_limits<uint32_t>::max();
     size_t chosen = 0;
     for (size_t c = 0; c < list.size(); ++c) {
-        const uint32_t score = scoreBelow(list, c, best);
+        const uint32_t score = scoreSplitterBelow(list, c, best);
         if (score < best) {
             best = score;
             chosen = c;

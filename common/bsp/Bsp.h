@@ -84,6 +84,10 @@ struct TriangleList {
 // Score of using list[candidate] as splitter: |front - back| + 10 x straddling over the other triangles,
 // coplanar ones not counted, as an unsigned 32-bit number (lower is better).
 uint32_t scoreSplitter(const TriangleList& list, size_t candidate);
+// The same score, or `bound` as soon as the score cannot come out below it: straddling triangles only add
+// to it, and |front - back| can shrink by at most the triangles not yet classified. A search may stop
+// scoring a candidate there without changing which candidate wins.
+uint32_t scoreSplitterBelow(const TriangleList& list, size_t candidate, uint32_t bound);
 // The first candidate with the strictly lowest score.
 size_t chooseSplitterBySearch(const TriangleList& list);
 // The compiler's quick choice: the first triangle whose plane passes closest to the centroid of the list's

@@ -1,4 +1,5 @@
 #include "common/formats/IdfTable.h"
+#include "common/formats/FileWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,55 +44,6 @@ void storeText(char (&field)[kIdfTextSize], const char* text) {
     std::memcpy(field, text, strnlen(text, kIdfTextSize - 1));
 }
 
-bool writeAll(int fd, const unsigned char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// Writes the bytes to a new file beside `path` and renames it over `path`: a crash, a kill or a full disk
-// at any moment leaves either the old file or the new one, never a part of either.
-bool writeFileBeside(const char* path, const Bytes& bytes) {
-    // Through a symbolic link, replace the file it points at rather than the link.
-    char resolved[PATH_MAX];
-    std::string target = realpath(path, resolved) ? resolved : path;
-    std::string temporary = target + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) return false;
-
-    // The new file keeps the old one's permissions, or gets the usual ones for a new file.
-    struct stat old;
-    mode_t mode = 0;
-    if (stat(target.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = fchmod(fd, mode) == 0 && writeAll(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    // Make the rename itself durable; failing here loses nothing already written, so it is not an error.
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
-}
-
 } // namespace
 
 IdfTable::IdfTable() {
@@ -128,7 +80,7 @@ bool IdfTable::create(const char* path) {
     if (!path) return false;
     Bytes header;
     putHeader(header, 0, 0);
-    return writeFileBeside(path, header) && adopt(path);
+    return writeFileBeside(path, header.data(), header.size()) && adopt(path);
 }
 
 bool IdfTable::writeAt(long offset, const void* data, size_t size) {
@@ -203,7 +155,7 @@ bool IdfTable::rebuild(Rebuild kind, int target, int record, const char* text) {
         if (!loadItem(target)) return false;
         const int count = static_cast<int>(current_.recordCount);
         if (kind == Rebuild::AddRecord && (!text || count >= kIdfMaxRecords)) return false;
-        if (kind == Rebuild::DeleteRecord && (record < 0 || record >= count || count <= 2)) return false;
+        if (kind == Rebuild::DeleteRecord && (record < 0 || record >= count)) return false;
     }
 
     Bytes image;
@@ -225,7 +177,8 @@ bool IdfTable::rebuild(Rebuild kind, int target, int record, const char* text) {
             added.code = 0;
             storeText(added.key, text);
             storeText(added.value, text);
-        } else if (i == target && kind == Rebuild::DeleteRecord) {
+        } else if (i == target && kind == Rebuild::DeleteRecord && current_.recordCount > 2) {
+            // An item keeps at least two records: one of two or fewer is written back unchanged.
             std::memmove(&current_.records[record], &current_.records[record + 1],
                          (current_.recordCount - static_cast<uint32_t>(record) - 1) * sizeof(IdfRecord));
             --current_.recordCount;
@@ -247,7 +200,7 @@ bool IdfTable::rebuild(Rebuild kind, int target, int record, const char* text) {
     std::copy(header.begin(), header.end(), image.begin());
 
     const std::string path = path_;
-    if (!writeFileBeside(path.c_str(), image)) return false;
+    if (!writeFileBeside(path.c_str(), image.data(), image.size())) return false;
     // The open handle still reads the replaced file; continue with the new one.
     close();
     return adopt(path.c_str());
@@ -291,5 +244,5 @@ bool IdfTable::writeItems(const char* path, const IdfItem* items, int count) {
     if (widest > kIdfMaxRecords) return false;
     putHeader(image, count, widest);
     for (int i = 0; i < count; ++i) putItem(image, items[i]);
-    return writeFileBeside(path, image);
+    return writeFileBeside(path, image.data(), image.size());
 }

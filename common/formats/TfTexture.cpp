@@ -79,7 +79,7 @@ const char* readTfHeader(const char* path, TfHeader* out) {
     return nullptr;
 }
 
-const char* readTfFile(const char* path, TfImage* out) {
+const char* readTfFile(const char* path, TfImage* out, int levelLimit) {
     FileCloser file{std::fopen(path, "rb")};
     if (!file.f) return fail("Can't open texture file", path);
     long size = fileSize(file.f);
@@ -100,6 +100,14 @@ const char* readTfFile(const char* path, TfImage* out) {
         if (std::fread(out->paletteBytes.data(), 1, size_t(need), file.f) != need)
             return fail("Can't read texture file", path);
         return nullptr;
+    }
+    if (levelLimit > 0) {
+        int levels = 1;
+        while (levels < levelLimit && levels < 255 && tfPixelCount(header.width, header.height, levels + 1) * 2 <= available &&
+               (header.width >> levels) > 0 && (header.height >> levels) > 0)
+            ++levels;
+        header.levels = uint8_t(levels);
+        out->header.levels = header.levels;
     }
     const uint64_t pixels = tfPixelCount(header.width, header.height, header.levels);
     if (pixels * 2 > available) return fail("Texture file shorter than its header says", path);

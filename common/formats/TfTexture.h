@@ -57,7 +57,9 @@ struct TfImage {
 };
 
 // Reads a file at a plain path. Null on success, else a text naming the failure and the path.
-const char* readTfFile(const char* path, TfImage* out);
+// With levelLimit > 0 the level count of the header is not trusted: up to levelLimit levels are read,
+// as many as the file holds, and header.levels says how many were; level 0 must be there.
+const char* readTfFile(const char* path, TfImage* out, int levelLimit = 0);
 // Reads only the header; null on success.
 const char* readTfHeader(const char* path, TfHeader* out);
 // Writes a 16-bit file (header levels/width/height describe `pixels`) beside `path` and renames it over

@@ -30,10 +30,13 @@ int parseIntValue(IdfFile& file, int item, const char* key) {
 
 } // namespace
 
-int32_t openFontTexture(void* display, const char* name) { return openTexture(*static_cast<DisplayDevice*>(display), name); }
+int32_t openDisplayTexture(void* display, const char* name) { return openTexture(*static_cast<DisplayDevice*>(display), name); }
 
 Core::Core() {
     display.renderer->models = &modelSource;
+    // Models open their textures through the display's texture manager, which outlives every restart.
+    models.openTexture = openDisplayTexture;
+    models.textureContext = &display;
     audio.cameraView = display.renderer->pipeline.view;
     lighting.models = &models;
     lighting.setFog = [](void* device, uint32_t colour, int32_t maximum, float density) {
@@ -88,7 +91,8 @@ int Core::start(plat::Window* mainWindow) {
     window = mainWindow;
     messageBuffer = static_cast<uint8_t*>(std::malloc(kMessageBufferSize));
     if (!messageBuffer) return 0;
-    readStartupDescription();
+    if (!readStartupDescription())
+        std::fprintf(stderr, "engine: cannot open %s: the start-up settings stay 0\n", plat::resolvePath(kStartupDescription).c_str());
 
     if (!display.readDisplaySettings(window)) return 0;
     soundOn = static_cast<int>(display.settings.soundOn);
@@ -96,8 +100,9 @@ int Core::start(plat::Window* mainWindow) {
     if (soundOn) readCatalogues(audio);
 
     worldDescription.open(plat::resolvePath(kWorldDescription).c_str());
+    readWorldDescriptionBytes();
     loadPointLights(lighting, worldDescription);
-    reloadFontTextures(moduleFonts, openFontTexture, &display);
+    reloadFontTextures(moduleFonts, openDisplayTexture, &display);
     loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
     loadTextureFont(display, kTextureFont);
     tableMutex = plat::createMutex("Threads_sync");
@@ -107,9 +112,11 @@ int Core::start(plat::Window* mainWindow) {
     state = kStateRunning;
     if (!loadLogicModule()) {
         renderFlags = kRenderOverlay;
+        char text[96];
+        std::snprintf(text, sizeof text, "Missing requested core logic module: %s", logicModuleName);
+        std::fprintf(stderr, "engine: %s\n", text);
+        if (!logicModuleName[0]) std::fprintf(stderr, "engine: no module named by item \"logic\", key \"class\"\n");
         if (!display.beginFrame()) {
-            char text[96];
-            std::snprintf(text, sizeof text, "Missing requested core logic module: %s", logicModuleName);
             consolePrint(display, 0, 0, text);
             overlayMode = 2;
             display.endFrame();
@@ -121,6 +128,19 @@ int Core::start(plat::Window* mainWindow) {
     plat::setCursorPos(window, anchor.x, anchor.y);
     loadCursor();
     return 1;
+}
+
+// Keeps the world description's bytes for modules, which read them with the SDK's own reader.
+void Core::readWorldDescriptionBytes() {
+    worldDescriptionBytes.clear();
+    if (std::FILE* file = std::fopen(plat::resolvePath(kWorldDescription).c_str(), "rb")) {
+        uint8_t chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+            worldDescriptionBytes.insert(worldDescriptionBytes.end(), chunk, chunk + n);
+        std::fclose(file);
+    }
+    worldDescriptionView.size = static_cast<uint32_t>(worldDescriptionBytes.size());
+    worldDescriptionView.bytes = worldDescriptionBytes.data();
 }
 
 // Loads the core logic module and makes its entity; false when the module could not be loaded.
@@ -168,7 +188,7 @@ int Core::restart() {
         return 0;
     }
     display.resetFrameState();
-    reloadFontTextures(moduleFonts, openFontTexture, &display);
+    reloadFontTextures(moduleFonts, openDisplayTexture, &display);
     loadConsoleFont(display, kConsoleFont, kConsoleColourKey);
     loadTextureFont(display, kTextureFont);
 
@@ -231,6 +251,7 @@ int Core::frame() {
         return 0;
     }
     if (state == kStateQuit) return -1;
+    display.startFrame();
     if (halted) {
         handleEngineKeys();
         drawOverlay();

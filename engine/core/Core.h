@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "common/formats/IdfFile.h"
 #include "engine/audio/audio.h"
@@ -21,6 +22,7 @@
 
 #include <sdk/CoreServices.h>
 #include <sdk/Entity.h>
+#include <sdk/ItemData.h>
 #include <sdk/Records.h>
 
 using sdk::StartupSettings;
@@ -50,8 +52,8 @@ constexpr int kMouseFree = 1;
 constexpr int kMouseHeld = 2;
 constexpr int kMouseMoveRequest = 4; // with a point: move the pointer there; never stored
 
-// Opens a module font's texture on the display (context: the DisplayDevice).
-int32_t openFontTexture(void* display, const char* name);
+// Opens a texture on the display for a module font or a model (context: the DisplayDevice).
+int32_t openDisplayTexture(void* display, const char* name);
 
 // The engine's own placed object for the 3D pointer; its sixth placement word is animated by the renderer.
 class CursorObject final : public sdk::PlacedObject {
@@ -98,6 +100,9 @@ struct Core {
     void handleEngineKeys();
 
     IdfFile worldDescription;
+    // The same file's bytes, as modules read it through the core services (slot 33).
+    std::vector<uint8_t> worldDescriptionBytes;
+    sdk::ItemDataView worldDescriptionView{sdk::kItemDataViewMagic, 0, nullptr};
     ModuleTable modules;
     LayerTable layers;
     DisplayDevice display;
@@ -158,6 +163,7 @@ private:
     bool loadLogicModule();
     void readSoundSettings(IdfFile& file);
     void loadCursor();
+    void readWorldDescriptionBytes();
     void processMessages();
     void drawOverlay();
     void printOnConsole(const char* text);

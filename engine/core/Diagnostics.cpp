@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "engine/core/Core.h"
 #include "platform/platform.h"
@@ -103,8 +104,12 @@ void advanceScreenshotName(char* name) {
 }
 
 void takeScreenshot(Core& core) {
-    std::FILE* file = std::fopen(plat::resolvePath(core.screenshotName).c_str(), "wb");
-    if (!file) return;
+    const std::string path = plat::resolvePath(core.screenshotName);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        std::fprintf(stderr, "engine: cannot write the screenshot %s\n", path.c_str());
+        return;
+    }
     uint8_t header[kTgaHeaderSize] = {};
     header[2] = kTgaTrueColour;
     header[12] = static_cast<uint8_t>(core.display.width & 0xFF);
@@ -133,6 +138,7 @@ void takeScreenshot(Core& core) {
         std::fwrite(row, 1, static_cast<size_t>(width) * 2, file);
     }
     core.display.unlockBackBuffer();
-    std::fclose(file);
+    const bool written = std::fclose(file) == 0;
+    std::fprintf(stderr, written ? "engine: screenshot %s\n" : "engine: cannot write the screenshot %s\n", path.c_str());
     advanceScreenshotName(core.screenshotName);
 }

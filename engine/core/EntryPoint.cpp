@@ -86,9 +86,30 @@ bool parseCount(const char* text, int* out) {
 
 } // namespace
 
+const char* const kEngineUsage =
+    "usage: engine [--headless] [--frames N] [--shot-at N] [--check-tables] [--help]\n"
+    "Runs in the working directory that holds engine.ini, RESOURCE/ and MODULES/.\n"
+    "\n"
+    "  --headless    no visible window (SDL's dummy video driver unless SDL_VIDEODRIVER names another);\n"
+    "                message boxes take their scripted answer\n"
+    "  --frames N    close as if by F11 after N frames\n"
+    "  --shot-at N   take the F8 screenshot (shot0000.tga onward) at the end of frame N\n"
+    "  --check-tables  check the layer tables after every frame; end with exit code 3 when one is off\n"
+    "  --help        print this text\n"
+    "\n"
+    "Environment:\n"
+    "  ENGINE_MSGBOX_ANSWER  ok, cancel, yes or no: answer every message box with it, without showing it\n"
+    "  SDL_VIDEODRIVER       the SDL video driver (x11, wayland, dummy, ...); without it a display\n"
+    "                        (DISPLAY or WAYLAND_DISPLAY) is needed unless --headless is given\n"
+    "  SDL_AUDIODRIVER       the SDL audio driver\n";
+
 bool parseEngineOptions(int argc, char** argv, EngineOptions* options) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--headless") == 0) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kEngineUsage, stdout);
+            options->helpShown = true;
+            return true;
+        } else if (std::strcmp(argv[i], "--headless") == 0) {
             options->headless = true;
         } else if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc && parseCount(argv[i + 1], &options->frameLimit)) {
             ++i;
@@ -98,8 +119,7 @@ bool parseEngineOptions(int argc, char** argv, EngineOptions* options) {
                    parseCount(argv[i + 1], &options->shotAtFrame)) {
             ++i;
         } else {
-            std::fprintf(stderr, "engine: unknown or incomplete option '%s'\n"
-                                 "usage: engine [--headless] [--frames N] [--shot-at N] [--check-tables]\n", argv[i]);
+            std::fprintf(stderr, "engine: unknown or incomplete option '%s'\n%s", argv[i], kEngineUsage);
             return false;
         }
     }
@@ -108,7 +128,8 @@ bool parseEngineOptions(int argc, char** argv, EngineOptions* options) {
 
 int runEngine(Core& core, const EngineOptions& options) {
     if (!plat::initialise(options.headless)) {
-        std::fprintf(stderr, "engine: cannot start the window system\n");
+        // Told the way a display that cannot be set up is told.
+        plat::messageBox(nullptr, plat::initialiseError(), "DxInit", plat::MB_OK);
         return 1;
     }
     bindWindowProcedure(&core);

@@ -15,9 +15,14 @@ struct EngineOptions {
     int frameLimit = -1;   // close as if by F11 after this many frames; -1 runs until closed
     int shotAtFrame = -1;  // write the next screenshot (as F8 does) at the end of this frame (1 = first)
     bool checkTables = false; // check the layer tables after every frame; end with code 3 when one is off
+    bool helpShown = false; // --help printed the usage: the program ends without starting
 };
 
-// Parses the command line; false (with a message on standard error) on an unknown option.
+// The usage text of --help: the options and the environment variables the engine reads.
+extern const char* const kEngineUsage;
+
+// Parses the command line; false (with a message on standard error) on an unknown option. --help
+// prints the usage on standard output and sets helpShown.
 bool parseEngineOptions(int argc, char** argv, EngineOptions* options);
 
 // Runs the program with the given core until the window closes; returns the process exit code:

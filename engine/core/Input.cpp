@@ -58,8 +58,9 @@ int Core::keyHandler(uint32_t message, uint32_t wParam, int32_t lParam) {
     if (message == WM_KEYDOWN && plat::asyncKeyState(VK_CONTROL)) {
         switch (wParam) {
         case '0':
+            // With no page shown there is nothing to leave: the saved flags were never saved.
+            if (overlayMode != 0) renderFlags = savedRenderFlags;
             overlayMode = 0;
-            renderFlags = savedRenderFlags;
             break;
         case '1':
         case '2':

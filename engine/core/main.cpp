@@ -9,5 +9,6 @@ Core g_core;
 int main(int argc, char** argv) {
     EngineOptions options;
     if (!parseEngineOptions(argc, argv, &options)) return 2;
+    if (options.helpShown) return 0;
     return runEngine(g_core, options);
 }

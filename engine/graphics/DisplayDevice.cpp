@@ -100,6 +100,7 @@ const char* DisplayDevice::create(uint32_t adapterIndex, int newWidth, int newHe
     width = newWidth;
     height = newHeight;
     modeWord = newModeWord;
+    colourClearDue = true;
     window = target;
     projection.scale = 1.0f;
     projection.centreX = static_cast<float>(width / 2);
@@ -220,7 +221,8 @@ const char* DisplayDevice::beginFrame() {
         return direct3DName(d3dResultOf(r));
     uint32_t fill = D3DFILL_SOLID;
     soft.getRenderState(D3DRENDERSTATE_FILLMODE, &fill);
-    if (fill != D3DFILL_SOLID || (modeWord & kModeClearEachFrame)) fillSurface(soft.backBuffer, nullptr, 0);
+    if (fill != D3DFILL_SOLID || ((modeWord & kModeClearEachFrame) && colourClearDue)) fillSurface(soft.backBuffer, nullptr, 0);
+    colourClearDue = false;
     if (!inScene) {
         inScene = true;
         textureCacheBeginFrame(*this);

@@ -202,8 +202,12 @@ struct DisplayDevice {
     void shutdown();
     bool isOpen() const { return soft.isOpen(); }
 
-    // Frames: beginFrame clears the z-buffer (and the colour buffer when asked) and begins the scene,
-    // null on success; endFrame ends the scene and presents.
+    // Frames: beginFrame clears the z-buffer (and the colour buffer when asked, at the first
+    // beginFrame after startFrame only) and begins the scene, null on success; endFrame ends the scene
+    // and presents. A frame's several passes (scene, 2D, overlay) each bracket themselves; startFrame
+    // marks where one frame of the program begins, so that clearing the picture does not erase the
+    // passes drawn before.
+    void startFrame() { colourClearDue = true; }
     const char* beginFrame();
     DxResult endScene();
     DxResult endFrame();
@@ -255,6 +259,7 @@ struct DisplayDevice {
     uint32_t freeNonLocalMemory = 0;   // free AGP texture memory, bytes (none on this device)
     uint32_t textureMinFilter = display::D3DFILTER_NEAREST;
     bool inScene = false;
+    bool colourClearDue = true;        // the next beginFrame is the first of a frame
     bool backBufferLocked = false;     // by lockImage(-1)
     void* backBufferPixels = nullptr;
 

@@ -165,9 +165,9 @@ void drawSprite(Renderer& r, float x, float y, float z, float size, int texture,
         const ScreenVertex c{x1, y1, sz, rhw, diffuse, 0xFF000000, u1, v1};
         const ScreenVertex e{x0, y1, sz, rhw, diffuse, 0xFF000000, u0, v1};
         const ScreenVertex quad[6] = {a, b, c, a, c, e};
+        // The module's alpha test and culling stay as it set them; a frame past the int range has no texture.
         const int64_t frameTexture = int64_t{texture} + frame / cells;
-        selectWithAlphaTest(r, frameTexture >= INT32_MIN && frameTexture <= INT32_MAX ? int(frameTexture) : -1);
-        setState(r, D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+        selectTexture(r.textures, frameTexture >= INT32_MIN && frameTexture <= INT32_MAX ? int(frameTexture) : -1, 0.1f);
         drawTriangles(p, quad, 6);
     }
     // The budget counter saturates: a clipped sprite's area is finite but may exceed what an int holds.

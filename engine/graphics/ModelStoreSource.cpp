@@ -17,6 +17,8 @@ bool ModelStoreSource::object(int model, int index, ModelObjectView* out) {
 
 float ModelStoreSource::keyPosition(int model) { return getKeyPosition(store_, model); }
 
+void ModelStoreSource::useFullDetail(int model) { setCurrentGroup(store_, model, 0); }
+
 bool isEntityInView(const sdk::PlacedObject& entity, const Pipeline& pipeline) {
     const float* t = pipeline.transform.trans;
     const sdk::Vec3 viewPosition{t[0], t[1], t[2]};
@@ -25,10 +27,11 @@ bool isEntityInView(const sdk::PlacedObject& entity, const Pipeline& pipeline) {
     return isSphereInViewPyramid(viewPosition, entity.radius, normals) != 0;
 }
 
-// Placed entities with a model are tested against the view and drawn at the level of detail their
-// distance from the camera calls for; anything else is drawn as its model stands.
+// Placed entities with a model are tested against the view, and those drawn with level-of-detail
+// selection (kFlagGeometry) at the detail their distance from the camera calls for; anything else is
+// drawn as its model stands.
 bool ModelStoreSource::prepareEntity(const sdk::PlacedObject& placed, const Pipeline& pipeline) {
-    if (!(placed.flags & sdk::kFlagPlaced) || !(placed.flags & sdk::kFlagGeometry)) return true;
+    if (!(placed.flags & sdk::kFlagPlaced)) return true;
     if (!isEntityInView(placed, pipeline)) return false;
     const Camera& camera = pipeline.display.camera;
     selectDetailGroup(store_, placed, sdk::Vec3{camera.x, camera.y, camera.z}, pipeline.display.projection.inverseHorizontal);

@@ -12,6 +12,7 @@ public:
     bool object(int model, int index, ModelObjectView* out) override;
     float keyPosition(int model) override;
     bool prepareEntity(const sdk::PlacedObject& entity, const Pipeline& pipeline) override;
+    void useFullDetail(int model) override;
 
 private:
     ModelStore& store_;

@@ -343,8 +343,7 @@ void drawModel(Pipeline& p, const ModelObjectView& model, float time, int flags)
     const bool twoSided = (h.flags & kModelTwoSided) != 0;
     p.device.setRenderState(D3DRENDERSTATE_ALPHATESTENABLE, p.textures ? textureHasAlpha(*p.textures, h.texture) : 0);
     if (p.textures) selectTexture(*p.textures, h.texture, 0.1f);
-    const int triangleCount = h.triangleCount;
-    p.display.statistics.trianglesSubmitted += triangleCount;
+    const int triangleCount = h.triangleCount; // models are not counted as submitted: only modules' own
 
     for (int i = 0; i < triangleCount * 3; ++i)
         if (model.triangles[i] >= h.vertexCount) { // a damaged index list is not drawn

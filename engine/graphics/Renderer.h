@@ -35,6 +35,8 @@ public:
         (void)entity, (void)pipeline;
         return true;
     }
+    // Makes the model's most detailed group (0) its current one.
+    virtual void useFullDetail(int model) { (void)model; }
 };
 
 // Entities with the own-mesh flag keep a mesh handle in geometryModel: a slot of this table. A 32-bit
@@ -104,6 +106,9 @@ void drawObject(Renderer& r, Layer& layer, int objectId);
 bool setTransformOfObject(Renderer& r, const Layer& layer, int position);
 // The object's model, or its own mesh. placed: the object when it is a placed object, else null.
 void drawEntityModel(Renderer& r, sdk::Entity& object, const sdk::PlacedObject* placed);
+// Draws the entity's model at full detail (group 0), without the visibility test, with the drawing
+// option (no fog) set: for views of their own such as the 3D cursor's.
+void drawEntityAtFullDetail(Renderer& r, const sdk::Entity& object);
 
 // Draw services.
 int drawWorldTriangle(Renderer& r, int texture, const sdk::WorldVertex* vertices, int flags);

@@ -41,7 +41,7 @@ void drawCursor(Renderer& r, Core& core, uint32_t elapsedMs) {
     const float* c = cursor.placement;
     setObjectTransform(r.pipeline, c[0], c[1], c[2], c[3], c[4], c[5], nullptr, 1);
     r.device.setRenderState(D3DRENDERSTATE_ZENABLE, 0);
-    drawModelObjects(r, cursor.geometryModel, 0);
+    drawEntityAtFullDetail(r, cursor);
     r.device.setRenderState(D3DRENDERSTATE_ZENABLE, 1);
     cursor.placement[5] += float(elapsedMs) * kCursorTurnPerMs;
     for (int position = 0; position < core.layers.count; ++position) {
@@ -128,6 +128,12 @@ void drawEntityModel(Renderer& r, sdk::Entity& object, const sdk::PlacedObject* 
     if (object.geometryModel < 0 || !r.models) return;
     if (placed && !r.models->prepareEntity(*placed, r.pipeline)) return;
     drawModelObjects(r, object.geometryModel, (object.flags & sdk::kFlagPartDrawOption) ? kDrawNoFog : 0);
+}
+
+void drawEntityAtFullDetail(Renderer& r, const sdk::Entity& object) {
+    if (object.geometryModel < 0 || !r.models) return;
+    r.models->useFullDetail(object.geometryModel);
+    drawModelObjects(r, object.geometryModel, kDrawNoFog);
 }
 
 void drawModelObjects(Renderer& r, int model, int flags) {

@@ -1,8 +1,10 @@
 #include "engine/graphics/Textures.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/formats/TfTexture.h"
 #include "platform/platform.h"
@@ -46,7 +48,39 @@ struct UploadSource {
     int levels = 0;
     PixelFormat format = PixelFormat::Rgb565;
     TfImage file; // holds the pixels of a file texture
+    std::vector<uint16_t> fitted; // the levels resampled to sides the device holds, when needed
+    bool unusable = false;        // the file is there but holds no pixels that can be uploaded
 };
+
+// The side the device holds for a texture side: the next power of two, at most the device's largest.
+int deviceSide(int side) {
+    int fitted = 1;
+    while (fitted < side && fitted < kMaxTextureSize) fitted *= 2;
+    return fitted;
+}
+
+// The software device samples power-of-two sides up to kMaxTextureSize; a TF file may have any side up
+// to kTfMaxSide. Such a texture is resampled (nearest texel), level by level, to the sides it holds.
+void fitToDevice(UploadSource& source) {
+    const int width = deviceSide(source.width), height = deviceSide(source.height);
+    if (width == source.width && height == source.height) return;
+    int levels = 1; // the device's full chain for these sides, at most the source's levels
+    for (int side = std::max(width, height); side > 1 && levels < source.levels; side /= 2) ++levels;
+    source.fitted.clear();
+    const uint16_t* from = source.pixels;
+    for (int level = 0; level < levels; ++level) {
+        const int sw = source.width >> level, sh = source.height >> level;
+        const int tw = std::max(width >> level, 1), th = std::max(height >> level, 1);
+        for (int y = 0; y < th; ++y)
+            for (int x = 0; x < tw; ++x)
+                source.fitted.push_back(from[size_t(y * sh / th) * size_t(sw) + size_t(x * sw / tw)]);
+        from += size_t(sw) * size_t(sh);
+    }
+    source.pixels = source.fitted.data();
+    source.width = width;
+    source.height = height;
+    source.levels = levels;
+}
 
 // Steps 4 to 6 of an upload: the source, with level 0 skipped in low-memory mode. False when there is
 // nothing to upload.
@@ -67,29 +101,39 @@ bool prepareSource(TextureManager& t, TextureEntry& entry, UploadSource& source)
             askReload(t, entry);
             return false;
         }
-        // A damaged or truncated file is refused by the reader: nothing is bound and nothing is shown.
-        if (readTfFile(path.c_str(), &source.file)) return false;
+        // A format-1 file is used with one level whatever its count says: only the levels that are
+        // used are read (level 1 as well when low-memory mode skips level 0), as far as the file
+        // holds them. A damaged or truncated file is refused by the reader: nothing is bound.
+        source.unusable = true;
+        TfHeader header;
+        if (readTfHeader(path.c_str(), &header)) return false;
+        const bool oneLevel = header.format != 0;
+        const bool skipFirst = t.lowMemory && header.levels > 1;
+        if (readTfFile(path.c_str(), &source.file, oneLevel ? (skipFirst ? 2 : 1) : 0)) return false;
         if (source.file.header.paletteFlag == 1 || source.file.pixels.empty()) return false;
+        source.unusable = false;
         source.pixels = source.file.pixels.data();
         source.width = int(source.file.header.width);
         source.height = int(source.file.header.height);
         source.levels = source.file.header.levels;
-        if (source.file.header.format != 0) {
-            source.format = PixelFormat::Argb1555;
-            source.levels = 1;
-        }
+        if (oneLevel) source.format = PixelFormat::Argb1555;
     }
+    // Level skipping comes before the one-level rule of format 1.
     if (t.lowMemory && source.levels > 1) {
         source.pixels += size_t(source.width) * size_t(source.height);
         --source.levels;
         source.width /= 2;
         source.height /= 2;
     }
+    if (source.format == PixelFormat::Argb1555 && source.levels > 1) source.levels = 1;
     // Levels whose halved side reaches 0 have no pixels in the file; the device cannot hold them.
     int usable = 0;
     for (int w = source.width, h = source.height; usable < source.levels && w > 0 && h > 0; w /= 2, h /= 2) ++usable;
     source.levels = usable;
-    return usable > 0;
+    source.unusable = usable == 0 && entry.memorySource < 0;
+    if (usable == 0) return false;
+    fitToDevice(source);
+    return true;
 }
 
 // Step 7: a staging texture holding every level. 0 when the device refuses it.
@@ -132,15 +176,23 @@ int evictionCandidate(const TextureManager& t) {
     return best;
 }
 
-// Steps 4 to 8 of bind: uploads the entry; false when nothing became resident.
+// Steps 4 to 8 of bind: uploads the entry; false when nothing became resident. Pixels that can never
+// become a texture (a damaged file, a source the device refuses) mark the entry refused, so that it
+// is not read again at every bind; a missing file keeps its question instead.
 bool upload(TextureManager& t, int handle) {
     TextureEntry& entry = t.entries[handle];
     ++t.uploadsCounting;
     for (;;) {
         UploadSource source;
-        if (!prepareSource(t, entry, source)) return false;
+        if (!prepareSource(t, entry, source)) {
+            entry.refused = source.unusable;
+            return false;
+        }
         TextureHandle staging = createStaging(t, source);
-        if (!staging) return false;
+        if (!staging) {
+            entry.refused = true;
+            return false;
+        }
         const TextureDesc video{source.width, source.height, source.levels, source.format, TextureMemory::Video};
         bool retryWithFewerLevels = false;
         for (;;) {
@@ -163,6 +215,7 @@ bool upload(TextureManager& t, int handle) {
             const int candidate = result == SoftResult::OutOfVideoMemory ? evictionCandidate(t) : -1;
             if (candidate < 0) { // another failure, or nothing to evict
                 t.device->releaseTexture(staging);
+                entry.refused = result != SoftResult::OutOfVideoMemory;
                 return false;
             }
             const TextureEntry& victim = t.entries[t.residentEntry[candidate]];
@@ -238,7 +291,7 @@ bool bindTexture(TextureManager& t) {
         return false;
     }
     TextureEntry& entry = t.entries[t.selected];
-    if (!entry.resident && !upload(t, t.selected)) {
+    if (!entry.resident && (entry.refused || !upload(t, t.selected))) {
         t.device->setTexture(0);
         return false;
     }
@@ -362,5 +415,6 @@ bool attachRaw(TextureManager& t, int handle, int rawIndex) {
     e.width = t.raw[rawIndex].width;
     e.height = t.raw[rawIndex].height;
     e.reloadMark = 1;
+    e.refused = false; // a new source deserves a new try
     return true;
 }

@@ -33,6 +33,7 @@ struct TextureEntry {
     int height = 0;
     int memorySource = -1; // raw slot used instead of the file, -1 for a file texture
     int reloadMark = 0;    // release at the end of this frame
+    bool refused = false;  // its pixels could not be made a texture: not tried again until a new source
 };
 
 struct RawTexture {

@@ -1,5 +1,6 @@
 // The engine's CoreServices: each slot forwards to the core, the module table or the bound layer.
 // Slots that act on a layer answer with their default on the core's own object (no layer).
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -60,10 +61,14 @@ void EngineCoreServices::releaseObjectResources(sdk::Entity* object) {
 }
 
 void EngineCoreServices::haltWithMessage(const char* text) {
-    core_.savedRenderFlags = core_.renderFlags;
+    // While a page (or an earlier halt) shows, the flags in use are the page's and the saved ones are
+    // the module's: keep those.
+    const bool pageShown = core_.overlayMode != 0 && core_.renderFlags == kRenderOverlay;
+    if (!pageShown) core_.savedRenderFlags = core_.renderFlags;
     core_.overlayMode = 2;
     core_.renderFlags = kRenderOverlay;
     std::snprintf(core_.haltText, sizeof core_.haltText, "%s", text ? text : "");
+    std::fprintf(stderr, "engine halted: %s\n", core_.haltText);
     core_.halted = 1;
 }
 
@@ -115,7 +120,7 @@ void EngineCoreServices::fontDrawText(int32_t fontIndex, const sdk::FontRect* re
 int32_t EngineCoreServices::loadFont(const char* textureName, const char* layoutName) {
     if (!layoutName) return -1;
     std::string layoutPath = plat::resolvePath((std::string("RESOURCE\\TEXTURES\\") + layoutName).c_str());
-    return ::loadFont(core_.moduleFonts, textureName, layoutName, layoutPath.c_str(), openFontTexture, &core_.display);
+    return ::loadFont(core_.moduleFonts, textureName, layoutName, layoutPath.c_str(), openDisplayTexture, &core_.display);
 }
 
 void EngineCoreServices::releaseFont(int32_t fontIndex) { ::releaseFont(core_.moduleFonts, fontIndex); }
@@ -162,7 +167,7 @@ int32_t EngineCoreServices::setStartupSettings(const sdk::StartupSettings* setti
     return 0;
 }
 
-void* EngineCoreServices::getWorldDescription() { return &core_.worldDescription; }
+void* EngineCoreServices::getWorldDescription() { return &core_.worldDescriptionView; }
 
 void EngineCoreServices::timeScale(float newScale, float* oldScale) {
     if (oldScale) *oldScale = core_.timeScale;

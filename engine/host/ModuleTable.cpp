@@ -41,6 +41,7 @@ bool bindExports(const ModuleTable& table, ModuleEntry& entry, const char* name)
     // The export that stands for the Windows export ordinal 1.
     void* create = plat::libraryExport(entry.library, sdk::kCreateEntitySymbol);
     if (!create) {
+        std::fprintf(stderr, "engine: module %s exports no %s\n", name, sdk::kCreateEntitySymbol);
         freeEntryLibrary(entry);
         return false;
     }
@@ -63,7 +64,12 @@ int classIndexOf(int handle) { return static_cast<int>(static_cast<uint32_t>(han
 } // namespace
 
 int loadModule(ModuleTable& table, const char* name) {
-    if (!name || !fitsNameField(name) || !isPlainFileName(name)) return -1;
+    if (!name || !name[0]) return -1; // no module asked for: nothing to report
+    if (!fitsNameField(name) || !isPlainFileName(name)) {
+        std::fprintf(stderr, "engine: module name \"%.*s\" refused: not a plain file name of at most %d characters\n",
+                     static_cast<int>(kModuleNameSize) * 2, name, static_cast<int>(kModuleNameSize) - 1);
+        return -1;
+    }
     for (int i = 0; i < table.moduleCount; ++i) {
         ModuleEntry& entry = table.modules[i];
         if (entry.refCount != 0 && std::strcmp(entry.name, name) == 0) {
@@ -73,14 +79,21 @@ int loadModule(ModuleTable& table, const char* name) {
     }
     int index = 0;
     while (index < table.moduleCount && table.modules[index].refCount != 0) ++index;
-    if (index == kMaxModules) return -1;
+    if (index == kMaxModules) {
+        std::fprintf(stderr, "engine: module %s not loaded: the module table is full (%d modules)\n", name, kMaxModules);
+        return -1;
+    }
 
     ModuleEntry& entry = table.modules[index];
     storeLowerCase(entry.name, name);
     char path[kModuleNameSize + 16];
     std::snprintf(path, sizeof path, "MODULES\\%s.so", name);
     entry.library = plat::loadLibrary(path);
-    if (!entry.library) return -1;
+    if (!entry.library) {
+        std::fprintf(stderr, "engine: cannot load module %s from %s: %s\n", name, plat::resolvePath(path).c_str(),
+                     plat::lastLibraryError());
+        return -1;
+    }
     if (!bindExports(table, entry, name)) return -1;
     entry.refCount = 1;
     if (index == table.moduleCount) ++table.moduleCount;

@@ -387,6 +387,8 @@ void updateObjects(Layer& layer, int dt) {
             object->executeTime = static_cast<int32_t>(static_cast<uint32_t>(plat::cycleCounter() - started));
         }
         layer.currentObject = -1;
+        // The object may have moved to another slot during its update (a new level, objects created
+        // before it): it is still the one its id names, and its matrix is due all the same.
         sdk::PlacedObject* placed = placedById(layer, id);
         if (placed && (placed->flags & sdk::kFlagPlaced)) computeWorldMatrix(&layer, *placed);
     }

@@ -116,8 +116,8 @@ int fontQuery(FontTable& table, int font, const int32_t** breaks, const char* te
     int count = 0;
     for (int k = 0; text[k]; ++k) {
         if (x + static_cast<float>(fontWordWidth(table, font, text + k)) >= table.clip.right) {
-            if (count >= kMaxFontBreaks) return 0;
             table.breaks[count++] = k;
+            if (count > kMaxFontBreaks - 1) return 0; // a full list counts as overflow: no breaks
             x = table.clip.left + 1;
         }
         uint8_t glyph = record->layout.glyphOfCharacter[static_cast<uint8_t>(text[k])];

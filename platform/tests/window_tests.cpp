@@ -92,6 +92,45 @@ TEST_F(WindowTest, KeysArriveWithVirtualKeyCodesAndWindowsKeyParameters) {
     }
 }
 
+// F10 and keys struck while Alt is held (without Control) are system keys, as Windows reports them.
+TEST_F(WindowTest, F10AndAltKeysArriveAsSystemKeys) {
+    struct Stroke {
+        SDL_Scancode scancode;
+        bool down;
+        uint32_t message;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Stroke> strokes;
+    } cases[] = {
+        {"F10", {{SDL_SCANCODE_F10, true, WM_SYSKEYDOWN}, {SDL_SCANCODE_F10, false, WM_SYSKEYUP}}},
+        {"Alt+F7",
+         {{SDL_SCANCODE_LALT, true, WM_SYSKEYDOWN}, {SDL_SCANCODE_F7, true, WM_SYSKEYDOWN},
+          {SDL_SCANCODE_F7, false, WM_SYSKEYUP}, {SDL_SCANCODE_LALT, false, WM_SYSKEYUP}}},
+        {"Alt released before F3",
+         {{SDL_SCANCODE_RALT, true, WM_SYSKEYDOWN}, {SDL_SCANCODE_F3, true, WM_SYSKEYDOWN},
+          {SDL_SCANCODE_RALT, false, WM_SYSKEYUP}, {SDL_SCANCODE_F3, false, WM_KEYUP}}},
+        {"Ctrl+Alt+X",
+         {{SDL_SCANCODE_LCTRL, true, WM_KEYDOWN}, {SDL_SCANCODE_LALT, true, WM_KEYDOWN},
+          {SDL_SCANCODE_X, true, WM_KEYDOWN}, {SDL_SCANCODE_X, false, WM_KEYUP},
+          {SDL_SCANCODE_LALT, false, WM_KEYUP}, {SDL_SCANCODE_LCTRL, false, WM_KEYUP}}},
+        {"F8 alone", {{SDL_SCANCODE_F8, true, WM_KEYDOWN}, {SDL_SCANCODE_F8, false, WM_KEYUP}}},
+    };
+    for (const Case& c : cases) {
+        g_seen.clear();
+        for (const Stroke& stroke : c.strokes) pushKey(stroke.scancode, stroke.down);
+        pump();
+        ASSERT_EQ(g_seen.size(), c.strokes.size()) << c.what;
+        for (size_t i = 0; i < c.strokes.size(); ++i) EXPECT_EQ(g_seen[i].message, c.strokes[i].message) << c.what << " " << i;
+    }
+    // Alt+F4 closes the window, as Windows' own handling of the system key does.
+    pushKey(SDL_SCANCODE_LALT, true);
+    pushKey(SDL_SCANCODE_F4, true);
+    pump();
+    EXPECT_EQ(g_seen.back().message, WM_DESTROY);
+    window = nullptr;
+}
+
 TEST_F(WindowTest, AsyncKeyStateFollowsInjectedKeys) {
     EXPECT_EQ(plat::asyncKeyState(VK_CONTROL), 0);
     pushKey(SDL_SCANCODE_RCTRL, true);

@@ -64,6 +64,13 @@ const char* decodeField(const std::string& text, char (&field)[kIdfTextSize]) {
     return nullptr;
 }
 
+// The text without the spaces and tabs (and a carriage return) at either end.
+std::string trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
 std::string quoted(const char* text) { return std::string("\"") + text + "\""; }
 
 bool readWholeFile(const char* path, std::vector<unsigned char>* bytes) {
@@ -160,24 +167,19 @@ bool idfFromText(const std::string& text, std::vector<IdfItem>* items, int* erro
         std::string line = text.substr(start, end - start);
         start = end + 1;
         ++lineNumber;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        line = trimmed(line);
         if (line.empty() || line[0] == '#') continue;
         if (line == kItemLine) {
             items->emplace_back();
             std::memset(&items->back(), 0, sizeof(IdfItem));
             continue;
         }
-        std::string key;
-        std::string value;
-        const size_t separator = line.find(" = ");
-        if (separator != std::string::npos) {
-            key = line.substr(0, separator);
-            value = line.substr(separator + 3);
-        } else if (line.size() >= 2 && line.compare(line.size() - 2, 2, " =") == 0) {
-            key = line.substr(0, line.size() - 2);
-        } else {
-            return fail("expected \"key = value\" or \"[item]\"");
-        }
+        // The first '=' separates: a key's own '=' is written \x3d. Blanks around either side are
+        // layout, not text; \x20 keeps a space that belongs to it.
+        const size_t separator = line.find('=');
+        if (separator == std::string::npos) return fail("expected \"key = value\" or \"[item]\"");
+        const std::string key = trimmed(line.substr(0, separator));
+        const std::string value = trimmed(line.substr(separator + 1));
         if (items->empty()) return fail("a record before the first [item]");
         IdfItem& item = items->back();
         if (item.recordCount == kIdfMaxRecords) return fail("more than 32 records in one item");

@@ -106,7 +106,6 @@ TEST_F(IdfTableTest, RefusedEditsLeaveTheFileUnchanged) {
         std::function<bool(IdfTable&)> edit;
     } cases[] = {
         {"add a 33rd record", [](IdfTable& t) { return t.addRecord(0, "x"); }},
-        {"delete a record of a two-record item", [](IdfTable& t) { return t.deleteRecord(1, 0); }},
         {"delete a record past the end", [](IdfTable& t) { return t.deleteRecord(0, 32); }},
         {"delete item 2 of 2", [](IdfTable& t) { return t.deleteItem(2); }},
         {"move item -1", [](IdfTable& t) { return t.moveToTop(-1); }},
@@ -121,6 +120,18 @@ TEST_F(IdfTableTest, RefusedEditsLeaveTheFileUnchanged) {
         EXPECT_FALSE(c.edit(table)) << c.what;
         EXPECT_EQ(readBytes(path), before) << c.what;
     }
+}
+
+// Deleting a record of an item of two records rebuilds the file with that item as it was; like every
+// record deletion it brings the widest-item figure down to the widest item there is.
+TEST_F(IdfTableTest, DeletingFromATwoRecordItemRewritesItUnchanged) {
+    const std::vector<Item> items = {namedItem("pair"), namedItem("other")};
+    IdfTable table;
+    openItems(table, items, 7); // an upper bound left by earlier edits
+    ASSERT_TRUE(table.deleteRecord(0, 1));
+    EXPECT_EQ(table.widestItem(), 2);
+    table.close();
+    EXPECT_EQ(readBytes(path), idfBytes(items, 2));
 }
 
 TEST_F(IdfTableTest, WithoutAFileEveryOperationFails) {

@@ -29,8 +29,16 @@ public:
         codes.push_back(code);
         return 0;
     }
+    // Its vectors need its own destructor: the default destroy runs only Entity's.
+    sdk::Entity* destroy(int32_t destroyFlags) override { return sdk::destroyAs(this, destroyFlags); }
+    // Paints the top-left pixel of the back buffer white when asked: something the 2D pass drew.
+    int32_t draw(int32_t, int32_t) override {
+        if (paintOn) paintOn->soft.backBuffer.storage[0] = 0xFFFF;
+        return 0;
+    }
     std::vector<int> dts;
     std::vector<int32_t> codes;
+    DisplayDevice* paintOn = nullptr;
 };
 
 std::vector<uint8_t> engineMessage(int32_t code, int32_t destination, const std::string& payload = "") {
@@ -82,6 +90,20 @@ TEST_F(FrameTest, TimeIsScaledByTheRKeyAndTheTimeScale) {
         EXPECT_EQ(core->elapsedMs, c.elapsed > 1000 ? 1000u : c.elapsed);
     }
     setKey(SDL_SCANCODE_R, false);
+}
+
+// With "clear every frame", the picture is cleared once, before the frame's first pass: the overlay
+// pass keeps what the 2D pass drew, and the next frame starts from black.
+TEST_F(FrameTest, ClearingEveryFrameKeepsTheEarlierPassesOfTheSameFrame) {
+    core->display.modeWord |= kModeClearEachFrame;
+    core->renderFlags = kRenderScene | kRender2D | kRenderOverlay;
+    core->overlayMode = 1;
+    entity->paintOn = &core->display;
+    core->frame();
+    EXPECT_EQ(core->display.soft.backBuffer.storage[0], 0xFFFF);
+    entity->paintOn = nullptr;
+    core->frame();
+    EXPECT_EQ(core->display.soft.backBuffer.storage[0], 0);
 }
 
 TEST_F(FrameTest, QuitStopsMessageProcessingAndTheNextFrameEnds) {

@@ -113,6 +113,43 @@ TEST_F(InputTest, AKeyEndsTheHaltAndRestoresTheRenderFlags) {
     EXPECT_EQ(core->inputCount, 1); // the halted pass keeps the queue
 }
 
+// Ctrl+0 with no page shown, and a halt while a page shows, keep the module's render flags.
+TEST_F(InputTest, PagesAndHaltsNeverLoseTheModulesRenderFlags) {
+    const int moduleFlags = kRenderScene | kRender2D;
+    struct Step {
+        const char* what;
+        void (*act)(Core&);
+    };
+    const Step cases[] = {
+        {"Ctrl+0 with no page", [](Core& c) { c.keyHandler(WM_KEYDOWN, '0', 0); }},
+        {"halt while page 1 shows, then a key, then Ctrl+0",
+         [](Core& c) {
+             c.keyHandler(WM_KEYDOWN, '1', 0);
+             c.coreServices->haltWithMessage("stop");
+             c.keyHandler(WM_KEYDOWN, 'X', 0);
+             c.keyHandler(WM_KEYDOWN, '0', 0);
+         }},
+        {"two halts in a row, then a key, then Ctrl+0",
+         [](Core& c) {
+             c.coreServices->haltWithMessage("one");
+             c.coreServices->haltWithMessage("two");
+             c.keyHandler(WM_KEYDOWN, 'X', 0);
+             c.keyHandler(WM_KEYDOWN, '0', 0);
+         }},
+    };
+    setKey(SDL_SCANCODE_LCTRL, true);
+    for (const Step& step : cases) {
+        core->overlayMode = 0;
+        core->halted = 0;
+        core->savedRenderFlags = 0;
+        core->renderFlags = moduleFlags;
+        step.act(*core);
+        EXPECT_EQ(core->renderFlags, moduleFlags) << step.what;
+        EXPECT_EQ(core->overlayMode, 0) << step.what;
+    }
+    setKey(SDL_SCANCODE_LCTRL, false);
+}
+
 } // namespace
 
 namespace {
@@ -124,7 +161,8 @@ TEST_F(InputTest, TheWindowProcedureQueuesInputButNotRightOrMiddleDoubleClicks) 
     const uint32_t messages[] = {WM_KEYDOWN,     WM_KEYUP,         WM_CHAR,          WM_MOUSEMOVE,
                                  WM_LBUTTONDOWN, WM_LBUTTONUP,     WM_LBUTTONDBLCLK, WM_RBUTTONDOWN,
                                  WM_RBUTTONUP,   WM_RBUTTONDBLCLK, WM_MBUTTONDOWN,   WM_MBUTTONUP,
-                                 WM_MBUTTONDBLCLK, WM_MOUSEWHEEL,  WM_PAINT};
+                                 WM_MBUTTONDBLCLK, WM_MOUSEWHEEL,  WM_PAINT,         WM_SYSKEYDOWN,
+                                 WM_SYSKEYUP}; // system keys (F10, Alt+key) are the window's
     for (uint32_t message : messages) engineWindowProcedure(window, message, 'A', 0);
     ASSERT_EQ(core->inputCount, 12);
     for (int i = 0; i < core->inputCount; ++i) {

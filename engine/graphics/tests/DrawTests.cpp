@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdarg>
 
+#include "common/formats/tests/ModelFileWriter.h"
 #include "engine/core/Core.h"
+#include "engine/graphics/ModelStoreSource.h"
 #include "engine/graphics/Renderer.h"
 #include "engine/host/Layers.h"
 
@@ -454,4 +456,83 @@ TEST_F(DrawTest, ImageRectanglesAtTheIntLimitsAreClipped) {
     for (const Rect& dest : rects) alphaBlend(pixels, 2, 2, Rect{0, 0, 2, 2}, locked, device->backBuffer.format, dest);
     unlockSurface(device->backBuffer);
     freeImage(*displayDevice, image);
+}
+
+// The statistics' submitted figure counts what modules hand in as triangles (world triangles, meshes),
+// not the triangles of models; sprites leave the module's alpha test and culling as it set them.
+TEST_F(DrawTest, SubmittedTrianglesAndSpriteStatesAreTheModules) {
+    TestModel model = whiteTriangle(10);
+    drawModel(*pipeline, model.view(), 0, 0);
+    EXPECT_EQ(displayDevice->statistics.trianglesSubmitted, 0);
+
+    sdk::WorldVertex world[3] = {};
+    for (int i = 0; i < 3; ++i) world[i] = sdk::WorldVertex{float(i), float(i % 2), 10, 0, 0xFFFFFFFF, 0, 0, 0};
+    drawWorldTriangle(*renderer, -1, world, 0);
+    sdk::MeshVertex vertices[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        vertices[i].x = float(i);
+        vertices[i].y = float(i % 2);
+        vertices[i].z = 10;
+    }
+    sdk::MeshTriangle triangles[3] = {{{0, 1, 2}, -1}, {{0, 2, 1}, -1}, {{1, 2, 0}, -1}};
+    sdk::Mesh mesh{};
+    mesh.vertices = vertices;
+    mesh.triangles = triangles;
+    mesh.vertexCount = 3;
+    mesh.triangleCount = 3;
+    drawMesh(*renderer, mesh);
+    EXPECT_EQ(displayDevice->statistics.trianglesSubmitted, 1 + 3);
+
+    writeTexture("cutout.tf", 8, 8, 1, 1, [](int, int) { return uint16_t(0x8000 | 0x1F); });
+    const int cutout = openIn(*renderer, "cutout");
+    device->setRenderState(D3DRENDERSTATE_ALPHATESTENABLE, 0);
+    device->setRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_CCW);
+    drawSprite(*renderer, 0, 0, 10, 2, cutout, 1.0f, 1, 1, 0);
+    uint32_t alphaTest = 99, cull = 99;
+    device->getRenderState(D3DRENDERSTATE_ALPHATESTENABLE, &alphaTest);
+    device->getRenderState(D3DRENDERSTATE_CULLMODE, &cull);
+    EXPECT_EQ(alphaTest, 0u);
+    EXPECT_EQ(cull, uint32_t(D3DCULL_CCW));
+    EXPECT_EQ(pixelAt(32, 32), 0x001F); // the clockwise quad is drawn under counter-clockwise culling
+}
+
+// A model of two groups: group 0 a square over the whole view at distance 10, group 1 a small triangle
+// in the top-left corner.
+TEST_F(DrawTest, FullDetailDrawsGroupZeroAndEveryPlacedModelIsTestedAgainstTheView) {
+    qfftest::Model file;
+    file.halfExtent[0] = file.halfExtent[1] = file.halfExtent[2] = 8.0f;
+    file.radius = 8.0f;
+    qfftest::Object square = qfftest::objectFromPositions({{-8, -8, 0}, {8, -8, 0}, {8, 8, 0}, {-8, 8, 0}},
+                                                          {{0, 1, 2}, {0, 2, 3}}, 8.0f);
+    square.flags = 1;
+    qfftest::Object corner = qfftest::objectFromPositions({{-8, 8, 0}, {-7, 8, 0}, {-8, 7, 0}}, {{0, 1, 2}}, 8.0f);
+    corner.flags = 1;
+    file.groups.push_back({{square}});
+    file.groups.push_back({{corner}});
+    std::filesystem::create_directories(workDir / "RESOURCE" / "MODELS");
+    const std::vector<uint8_t> bytes = qfftest::writeModel(file);
+    std::ofstream(workDir / "RESOURCE" / "MODELS" / "two.qff", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    ModelStore store;
+    ModelStoreSource source(store);
+    renderer->models = &source;
+
+    TestObject entity;
+    entity.flags = sdk::kFlagPlaced; // a model, but no level-of-detail selection
+    entity.geometryModel = loadModel(store, "two.qlf");
+    ASSERT_GE(entity.geometryModel, 0);
+    entity.radius = 1.0f;
+    // Far to the left, outside the view: the whole-entity test refuses it.
+    setObjectTransform(*pipeline, -100, 0, 10, 0, 0, 0, &entity.worldMatrix, 1);
+    EXPECT_FALSE(source.prepareEntity(entity, *pipeline));
+    setObjectTransform(*pipeline, 0, 0, 10, 0, 0, 0, &entity.worldMatrix, 1);
+    EXPECT_TRUE(source.prepareEntity(entity, *pipeline));
+
+    // Full detail: group 0, whatever group was current.
+    ASSERT_EQ(setCurrentGroup(store, entity.geometryModel, 1), 2);
+    drawEntityAtFullDetail(*renderer, entity);
+    EXPECT_EQ(getCurrentGroup(store, entity.geometryModel), 0);
+    EXPECT_NE(pixelAt(32, 32), 0);
+    renderer->models = nullptr;
+    unloadAllModels(store);
 }

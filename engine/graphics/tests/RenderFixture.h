@@ -121,6 +121,19 @@ struct TestModel {
     }
 };
 
+// One white triangle around (0, 0, z), untextured, its bounding sphere around it.
+inline TestModel whiteTriangle(float z) {
+    TestModel model;
+    model.add(-1, -1, z, 0xFFFFFFFF);
+    model.add(0, 1, z, 0xFFFFFFFF);
+    model.add(1, -1, z, 0xFFFFFFFF);
+    model.triangles = {0, 1, 2};
+    model.header.texture = -1;
+    model.header.sphereRadius = 1.5f;
+    model.header.sphereCentre = {0, 0, z};
+    return model;
+}
+
 // 5-6-5 channels of a pixel, widened to 8 bits by shifting.
 inline int red8(uint16_t p) { return (p >> 11) << 3; }
 inline int green8(uint16_t p) { return ((p >> 5) & 63) << 2; }

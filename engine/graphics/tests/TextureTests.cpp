@@ -172,6 +172,94 @@ TEST_F(RenderFixture, AlphaFileIsUploadedWithOneLevel) {
     EXPECT_EQ(after.flags, DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT | DDSD_MIPMAPCOUNT);
 }
 
+// A format-1 file has one level whatever its count says; low-memory mode skips level 0 first when the
+// count promises more and the file holds level 1.
+TEST_F(RenderFixture, AlphaFilesUseOneLevelWhateverTheirCountSays) {
+    struct Case {
+        const char* what;
+        uint8_t countedLevels;
+        int storedLevels;
+        bool lowMemory;
+        int width;      // of the uploaded level
+        uint16_t texel; // its first texel: 0x8000 | the stored level it came from
+    };
+    const Case cases[] = {
+        {"count 0", 0, 1, false, 16, 0x8000},
+        {"count 1", 1, 1, false, 16, 0x8000},
+        {"count 4, one stored", 4, 1, false, 16, 0x8000},
+        {"count 4, four stored", 4, 4, false, 16, 0x8000},
+        {"low memory, count 4, four stored", 4, 4, true, 8, 0x8001},
+        {"low memory, count 4, one stored", 4, 1, true, 16, 0x8000},
+        {"low memory, count 1", 1, 1, true, 16, 0x8000},
+    };
+    int serial = 0;
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes = headerBytes(1, c.countedLevels, 0, 16, 16);
+        for (int level = 0, side = 16; level < c.storedLevels; ++level, side /= 2)
+            for (int i = 0; i < side * side; ++i) {
+                bytes.push_back(uint8_t(level));
+                bytes.push_back(0x80);
+            }
+        const std::string name = "alpha" + std::to_string(serial++);
+        writeBytes(workDir / "RESOURCE" / "TEXTURES" / (name + ".tf"), bytes);
+        textures->lowMemory = c.lowMemory ? 1 : 0;
+        const int handle = openTexture(*textures, name.c_str());
+        ASSERT_TRUE(use(handle)) << c.what;
+        TextureDesc desc;
+        ASSERT_TRUE(device->textureDesc(textures->entries[handle].resident, &desc)) << c.what;
+        EXPECT_EQ(desc.levels, 1) << c.what;
+        EXPECT_EQ(desc.width, c.width) << c.what;
+        EXPECT_EQ(texelOf(handle, 0, 0, 0), c.texel) << c.what;
+    }
+}
+
+// Sides the TF format allows but the device does not hold (not a power of two, above its largest) are
+// resampled to sides it holds, level by level; the picture keeps its place in texture space.
+TEST_F(RenderFixture, TexturesOfAnySideTheReaderAcceptsAreUploaded) {
+    struct Case {
+        const char* name;
+        uint32_t width, height;
+        int levels;
+        int fittedWidth, fittedHeight, fittedLevels;
+    };
+    const Case cases[] = {
+        {"wide24", 24, 12, 2, 32, 16, 2},
+        {"huge3000", 3000, 4, 1, 2048, 4, 1},
+        {"odd5", 5, 3, 1, 8, 4, 1},
+    };
+    for (const Case& c : cases) {
+        // Each texel holds its own column in the level: the resampled texel says where it came from.
+        writeTexture((std::string(c.name) + ".tf").c_str(), c.width, c.height, c.levels, 0, [&](int level, int i) {
+            return uint16_t(level << 15 | (i % int(c.width >> level)));
+        });
+        const int handle = openTexture(*textures, c.name);
+        ASSERT_TRUE(use(handle)) << c.name;
+        TextureDesc desc;
+        ASSERT_TRUE(device->textureDesc(textures->entries[handle].resident, &desc)) << c.name;
+        EXPECT_EQ(desc.width, c.fittedWidth) << c.name;
+        EXPECT_EQ(desc.height, c.fittedHeight) << c.name;
+        EXPECT_EQ(desc.levels, c.fittedLevels) << c.name;
+        for (int x : {0, c.fittedWidth / 2 - 1, c.fittedWidth / 2, c.fittedWidth - 1}) {
+            EXPECT_EQ(texelOf(handle, 0, x, 0), uint16_t(x * int(c.width) / c.fittedWidth)) << c.name << " x " << x;
+        }
+        if (c.levels > 1) {
+            EXPECT_EQ(texelOf(handle, 1, 15, 0), uint16_t(1 << 15 | 15 * int(c.width / 2) / 16)) << c.name;
+        }
+    }
+}
+
+// A file that can never be a texture is read once, not at every bind.
+TEST_F(RenderFixture, AnUnusableTextureIsNotReadAgainAtEveryBind) {
+    std::vector<uint8_t> truncated = headerBytes(0, 1, 0, 16, 16);
+    truncated.resize(truncated.size() + 10);
+    writeBytes(workDir / "RESOURCE" / "TEXTURES" / "torn.tf", truncated);
+    const int handle = openTexture(*textures, "torn");
+    const int before = textures->uploadsCounting;
+    for (int i = 0; i < 5; ++i) EXPECT_FALSE(use(handle));
+    EXPECT_EQ(textures->uploadsCounting - before, 1);
+    EXPECT_TRUE(textures->entries[handle].refused);
+}
+
 // After attachRaw the texture is released at the end of its first resident frame and uploaded again
 // from memory; after that it stays, so later pixel changes need another attachRaw.
 TEST_F(RenderFixture, AttachRawReloadsFromMemoryOnce) {

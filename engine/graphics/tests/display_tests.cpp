@@ -185,6 +185,15 @@ TEST_F(DisplayDeviceTest, TheColourBufferIsClearedEachFrameOnlyWhenAsked) {
         EXPECT_EQ(surfacePixel(device->soft.zBuffer, 63, 47), 0); // depth 0 is the far end
         EXPECT_EQ(device->endFrame(), DD_OK);
         EXPECT_EQ(surfacePixel(device->soft.primary, 5, 5), c.cleared ? 0 : 0x1234);
+        // A later pass of the same frame keeps the picture; the next frame clears it again.
+        setBackPixel(5, 5, 0x1234);
+        EXPECT_EQ(device->beginFrame(), nullptr);
+        EXPECT_EQ(backPixel(5, 5), c.wireframe ? 0 : 0x1234) << "mode " << c.mode;
+        EXPECT_EQ(device->endFrame(), DD_OK);
+        device->startFrame();
+        EXPECT_EQ(device->beginFrame(), nullptr);
+        EXPECT_EQ(backPixel(5, 5), c.cleared ? 0 : 0x1234) << "mode " << c.mode;
+        EXPECT_EQ(device->endFrame(), DD_OK);
         device->shutdown();
     }
 }

@@ -26,14 +26,20 @@ void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-// A two-sided 4 x 4 square facing the camera, centred on the model's origin.
-std::vector<uint8_t> squareModel() {
+// A two-sided 4 x 4 square facing the camera, centred on the model's origin; with a texture name, the
+// texture covers it once, u from left to right.
+std::vector<uint8_t> squareModel(const char* texture = nullptr) {
     qfftest::Model model;
     model.halfExtent[0] = model.halfExtent[1] = model.halfExtent[2] = 4.0f;
     model.radius = 3.0f;
     qfftest::Object square =
         qfftest::objectFromPositions({{-2, -2, 0}, {2, -2, 0}, {2, 2, 0}, {-2, 2, 0}}, {{0, 1, 2}, {0, 2, 3}}, 4.0f);
     square.flags = 1; // double-sided
+    if (texture) {
+        model.textures.push_back(texture);
+        const int16_t corners[4][2] = {{0, 1}, {1, 1}, {1, 0}, {0, 0}};
+        for (size_t i = 0; i < 4; ++i) std::memcpy(square.vertices[i].uv, corners[i], sizeof corners[i]);
+    }
     model.groups.push_back({{square}});
     qfftest::addNodeListTree(&model);
     return qfftest::writeModel(model);
@@ -85,25 +91,46 @@ struct Rgb {
     int r, g, b;
 };
 
-TEST(RenderProbe, TheEngineDrawsAModulesSceneAndAnswersItsRay) {
-    const fs::path dir = fs::temp_directory_path() / ("render_probe_" + std::to_string(getpid()));
+// A pixel of an 800 x 600 screenshot: 5-5-5, rows stored bottom to top.
+Rgb pixelOf(const std::vector<uint8_t>& tga, int x, int y) {
+    const size_t at = 18 + (size_t(599 - y) * 800 + size_t(x)) * 2;
+    const int value = tga[at] | tga[at + 1] << 8;
+    return Rgb{value >> 10 & 31, value >> 5 & 31, value & 31};
+}
+
+// A working directory in which the probe module places the square model in front of the camera.
+fs::path probeDirectory(const char* name, const std::vector<uint8_t>& square) {
+    const fs::path dir = fs::temp_directory_path() / (name + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir / "MODULES");
     fs::copy_file(RENDER_PROBE_PATH, dir / "MODULES" / "render_probe.so");
     // Mode 1: no colour clear, so the 2D pass draws over the scene of the same frame.
     std::ofstream(dir / "engine.ini") << "WINDOW_WIDTH 800\nWINDOW_HEIGHT 600\nWINDOW_MODE 1\n";
     fs::create_directories(dir / "RESOURCE" / "WORLDS");
-    ASSERT_TRUE(idftest::writeItems(dir / "RESOURCE" / "startup.idf", {{{"name", "logic"}, {"class", "render_probe"}}}));
-    ASSERT_TRUE(idftest::writeItems(dir / "RESOURCE" / "WORLDS" / "abc.idf",
+    EXPECT_TRUE(idftest::writeItems(dir / "RESOURCE" / "startup.idf", {{{"name", "logic"}, {"class", "render_probe"}}}));
+    EXPECT_TRUE(idftest::writeItems(dir / "RESOURCE" / "WORLDS" / "abc.idf",
                                     {{{"name", "box"}, {"class", "render_probe"}, {"geometry", "square.qlf"}}}));
-    writeBytes(dir / "RESOURCE" / "MODELS" / "square.qff", squareModel());
+    writeBytes(dir / "RESOURCE" / "MODELS" / "square.qff", square);
     writeBytes(dir / "RESOURCE" / "MODELS" / "cursor.qff", cursorModel());
     writeFont(dir / "RESOURCE" / "TEXTURES");
     writeBytes(dir / "RESOURCE" / "IMAGES" / "blue.tga", blueImage());
+    return dir;
+}
 
+int runEngine(const fs::path& dir) {
     const std::string command = "cd '" + dir.string() + "' && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy '" +
                                 ENGINE_PATH + "' --headless --frames 4 --shot-at 3 > engine.log 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    return std::system(command.c_str());
+}
+
+std::vector<uint8_t> screenshot(const fs::path& dir) {
+    std::ifstream in(dir / "shot0000.tga", std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(RenderProbe, TheEngineDrawsAModulesSceneAndAnswersItsRay) {
+    const fs::path dir = probeDirectory("render_probe_", squareModel());
+    ASSERT_EQ(runEngine(dir), 0);
 
     std::ifstream report(dir / "render_report.txt");
     int box = -2, hit = -3;
@@ -116,15 +143,9 @@ TEST(RenderProbe, TheEngineDrawsAModulesSceneAndAnswersItsRay) {
     EXPECT_EQ(hit, box);
     EXPECT_NEAR(fraction, 0.1f, 1e-4); // the square lies at z 10 of a ray 100 long
 
-    std::ifstream in(dir / "shot0000.tga", std::ios::binary);
-    ASSERT_TRUE(in);
-    std::vector<uint8_t> tga((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> tga = screenshot(dir);
     ASSERT_EQ(tga.size(), size_t(18 + 800 * 600 * 2));
-    auto pixel = [&](int x, int y) { // 5-5-5, rows stored bottom to top
-        const size_t at = 18 + (size_t(599 - y) * 800 + size_t(x)) * 2;
-        const int value = tga[at] | tga[at + 1] << 8;
-        return Rgb{value >> 10 & 31, value >> 5 & 31, value & 31};
-    };
+    const auto pixel = [&](int x, int y) { return pixelOf(tga, x, y); };
     const Rgb triangle = pixel(40, 40), mesh = pixel(628, 300), square = pixel(400, 300), empty = pixel(400, 560);
     EXPECT_TRUE(triangle.r == 31 && triangle.g == 0 && triangle.b == 0) << triangle.r << " " << triangle.g;
     EXPECT_TRUE(mesh.r == 0 && mesh.g == 31 && mesh.b == 0) << mesh.r << " " << mesh.g << " " << mesh.b;
@@ -157,6 +178,25 @@ TEST(RenderProbe, TheEngineDrawsAModulesSceneAndAnswersItsRay) {
     EXPECT_GT(litPixels(100, 400), 20);
     EXPECT_EQ(litPixels(660, 400), 0);
     EXPECT_TRUE(empty.r == 0 && empty.g == 0 && empty.b == 0);
+    if (!::testing::Test::HasFailure()) fs::remove_all(dir);
+}
+
+// A compiled model that names a texture draws with it: the texture manager is asked for wall.tf when the
+// model loads, and the square shows its red left half and blue right half.
+TEST(RenderProbe, TheEngineDrawsAModelWithItsTexture) {
+    const fs::path dir = probeDirectory("render_probe_textured_", squareModel("wall.tga"));
+    TfHeader header{kTfMagic, 0, kTfFormatRgb565, 1, 0, 16, 16};
+    std::vector<uint16_t> texels(16 * 16);
+    for (size_t i = 0; i < texels.size(); ++i) texels[i] = (i % 16) < 8 ? 0xF800 : 0x001F;
+    ASSERT_EQ(writeTfFile((dir / "RESOURCE" / "TEXTURES" / "wall.tf").c_str(), header, texels.data(), texels.size()),
+              nullptr);
+    ASSERT_EQ(runEngine(dir), 0);
+    const std::vector<uint8_t> tga = screenshot(dir);
+    ASSERT_EQ(tga.size(), size_t(18 + 800 * 600 * 2));
+    // The square spans about 228 pixels around the centre (400, 300); sample well inside each half.
+    const Rgb left = pixelOf(tga, 400 - 60, 300 + 60), right = pixelOf(tga, 400 + 60, 300 + 60);
+    EXPECT_TRUE(left.r > 24 && left.g == 0 && left.b < 4) << left.r << " " << left.g << " " << left.b;
+    EXPECT_TRUE(right.r < 4 && right.g == 0 && right.b > 24) << right.r << " " << right.g << " " << right.b;
     if (!::testing::Test::HasFailure()) fs::remove_all(dir);
 }
 

@@ -349,6 +349,19 @@ TEST_F(LayerTest, WorldMatricesFollowPlacementAndParent) {
     EXPECT_NEAR(child->angles.x, 0.1f, 1e-6);
 }
 
+// An object that changes its slot during its own update still gets this frame's matrix.
+TEST_F(LayerTest, AnObjectMovedDuringItsUpdateGetsItsMatrixRecomputed) {
+    Layer& layer = newLayer();
+    create(layer, "counter", 1);
+    const int shifterId = create(layer, "shifter", 1);
+    auto* shifter = static_cast<sdk::PlacedObject*>(objectById(layer, shifterId));
+    ASSERT_EQ(shifter->position, 1);
+    shifter->setPlacement(5, 0, 0, 0, 0, 0);
+    updateObjects(layer, 1);
+    EXPECT_EQ(shifter->position, 0);
+    EXPECT_FLOAT_EQ(shifter->worldMatrix.m[3][0], 6.0f);
+}
+
 TEST_F(LayerTest, ShowLayersSetsRunStatesAndEmptiesInput) {
     int a = createLayer(*core, nullptr), b = createLayer(*core, nullptr);
     core->queueInput(WM_KEYDOWN, 'A', 0);

@@ -19,6 +19,15 @@ name = logic
 class = probe
 TEXT
 "$ledger" --import "$work/startup.txt" -o "$work/Resource/startup.idf"
+cat > "$work/world.txt" <<'TEXT'
+[item]
+name = crate
+class = prop
+mass = 12
+texture = a.tga
+texture = b.tga
+TEXT
+"$ledger" --import "$work/world.txt" -o "$work/Resource/Worlds/abc.idf"
 cd "$work"
 status=0
 timeout 60 "$engine" --headless --frames 100 || status=$?
@@ -26,4 +35,4 @@ cat probe_report.txt
 [ "$status" -eq 0 ] || { echo "engine exited with $status"; exit 1; }
 if grep -q '^FAIL' probe_report.txt; then exit 1; fi
 oks=$(grep -c '^ok' probe_report.txt)
-[ "$oks" -eq 53 ] || { echo "expected 53 checks, got $oks"; exit 1; }
+[ "$oks" -eq 54 ] || { echo "expected 54 checks, got $oks"; exit 1; }

@@ -91,6 +91,20 @@ TEST_F(ModuleFontTest, AWordWiderThanTheLineBreaksBeforeEveryCharacter) {
     EXPECT_EQ(breaks[0], 3);
 }
 
+// The break list holds 1024 entries, but a count above 1023 gives no breaks at all.
+TEST_F(ModuleFontTest, MoreThan1023BreaksGiveNone) {
+    table.clip = {0, 8, 100, 0}; // every character breaks
+    const int32_t* breaks = nullptr;
+    const struct {
+        size_t length;
+        int breaks;
+    } cases[] = {{1022, 1022}, {1023, 1023}, {1024, 0}, {1500, 0}};
+    for (const auto& c : cases) {
+        const std::string text(c.length, 'A');
+        EXPECT_EQ(fontQuery(table, font, &breaks, text.c_str()), c.breaks) << c.length;
+    }
+}
+
 TEST_F(ModuleFontTest, GlyphsAreCutAtTheClipRectangle) {
     table.clip = {0, 100, 50, 10};
     GlyphQuad quad{};

@@ -171,7 +171,8 @@ class CoreServices {
         (void)settings;
         return 0;
     }
-    // The engine's reader of the world description, opaque to modules.
+    // The world description (RESOURCE/WORLDS/abc.idf) as an ItemDataView over its bytes; read it with
+    // sdk::ItemDataReader (sdk/ItemData.h). Empty when the file could not be read.
     virtual void* getWorldDescription() { return nullptr; } // 33
     // Writes the current scale to *oldScale (when not null), then sets newScale if it is >= 0.
     virtual void timeScale(float newScale, float* oldScale) { (void)newScale, (void)oldScale; } // 34

@@ -4,6 +4,8 @@
 // A module is the shared library MODULES/<name>.so exporting
 //     extern "C" sdk::Entity* CreateEntity(const char* className)
 // (className may be null: the module's default entity) and the contract version it was built with.
+// Class names arrive in lower case: the engine keeps module and class names lower-cased, whatever case
+// the start-up description, an item or a module's request used.
 // Write the export with the macro, which defines both symbols with default visibility:
 //
 //     ENGINE_MODULE_EXPORT_CREATE_ENTITY(className) {
@@ -20,6 +22,7 @@
 #include "sdk/ContractVersion.h"
 #include "sdk/EngineMessage.h"
 #include "sdk/Entity.h"
+#include "sdk/ItemData.h"
 #include "sdk/Records.h"
 #include "sdk/Services.h"
 #include "sdk/Types.h"

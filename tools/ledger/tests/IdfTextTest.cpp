@@ -73,6 +73,25 @@ TEST_F(LedgerCommandTest, ImportAcceptsHandWrittenText) {
               idfBytes({{{"name", "video"}, {"class", "1"}, {"mode", "640 480 16"}}, {{"name", "sound"}, {"class", ""}}}));
 }
 
+// Lines aligned by hand: any blanks around '=', or none; \x20 keeps a space that belongs to the text.
+TEST_F(LedgerCommandTest, ImportTrimsTheBlanksAroundTheEqualsSign) {
+    writeText("aligned.txt", "  [item]  \n"
+                             "name      =   video\n"
+                             "class=1\n"
+                             "\twidth\t=\t800 600\t\n"
+                             "label     =   \\x20padded\\x20\n"
+                             "empty     =\n"
+                             "[item]\n"
+                             "name = video\n");
+    const CommandResult result = run({"--import", file("aligned.txt"), "-o", file("aligned.idf")});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readBytes(file("aligned.idf")),
+              idfBytes({{{"name", "video"}, {"class", "1"}, {"width", "800 600"}, {"label", " padded "}, {"empty", ""}},
+                        {{"name", "video"}}}));
+    // The duplicate is named, not only numbered by its code.
+    EXPECT_NE(result.err.find("items 0 \"video\", 1 \"video\""), std::string::npos) << result.err;
+}
+
 TEST_F(LedgerCommandTest, MalformedImportNamesTheLine) {
     std::string tooMany = "[item]\n";
     for (int r = 0; r < 33; ++r) tooMany += "k = v\n";

@@ -3,6 +3,7 @@
 #include "common/formats/IdfTable.h"
 #include "common/formats/tests/IdfTestFiles.h"
 #include "tools/ledger/LedgerWindow.h"
+#include "tools/qt_test_main/MenuActions.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -15,7 +16,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -86,15 +86,7 @@ protected:
         writeBytes(path, idfBytes(items, widest));
         ASSERT_TRUE(window->openPath(QString::fromStdString(path)));
     }
-    QAction* action(const QString& menu, const QString& text) {
-        for (QAction* top : window->menuBar()->actions()) {
-            if (top->text() != menu) continue;
-            for (QAction* a : top->menu()->actions())
-                if (a->text() == text) return a;
-        }
-        ADD_FAILURE() << "no " << menu.toStdString() << " > " << text.toStdString();
-        return nullptr;
-    }
+    QAction* action(const QString& menu, const QString& text) { return findMenuAction(window->menuBar(), menu, text); }
     QStringList titles() {
         QStringList list;
         QAbstractItemModel* model = window->grid()->model();
@@ -271,13 +263,3 @@ TEST_F(LedgerWindowTest, EscapeClosesTheWindow) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    // No display in CI: the offscreen platform, and a private runtime folder so Qt does not complain.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir runtime;
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

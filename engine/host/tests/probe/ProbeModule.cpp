@@ -164,6 +164,18 @@ private:
     }
 };
 
+// Steps one unit along x and moves one slot toward the front of its level, both inside its update.
+class Shifter : public Counter {
+public:
+    int32_t update(int32_t dt) override {
+        Counter::update(dt);
+        placement[sdk::PlacedObject::kPlacementX] += 1.0f;
+        services->moveWithinLevel(id, 0);
+        return 0;
+    }
+    sdk::Entity* destroy(int32_t flags) override { return sdk::destroyAs(this, flags); }
+};
+
 // A plain entity, not a placed object.
 class Plain : public sdk::Entity {
 public:
@@ -223,6 +235,12 @@ private:
         check(services->ownLayerId() == -1 && services->objectCount() == -1, "core object has no layer");
         check(services->getWindow() != nullptr, "getWindow");
         check(services->getWorldDescription() != nullptr, "getWorldDescription");
+        const sdk::ItemDataReader world(services->getWorldDescription());
+        const int32_t crate = world.findItem("crate");
+        int32_t mass = 0;
+        check(crate >= 0 && sdk::ItemDataReader::parseInt(world.getValue(crate, "mass"), &mass) && mass == 12 &&
+                  std::strcmp(world.getValue(crate, "texture", 1), "b.tga") == 0,
+              "world description read through the SDK");
 
         int32_t handle = services->registerHandle("probe", "counter");
         check(handle != -1 && services->findHandle("PROBE", "Counter") == handle, "registerHandle/findHandle");
@@ -385,6 +403,7 @@ ENGINE_MODULE_EXPORT_CREATE_ENTITY(className) {
     if (std::strcmp(className, "poster") == 0) return new (std::nothrow) Poster;
     if (std::strcmp(className, "stopper") == 0) return new (std::nothrow) Stopper;
     if (std::strcmp(className, "plain") == 0) return new (std::nothrow) Plain;
+    if (std::strcmp(className, "shifter") == 0) return new (std::nothrow) Shifter;
     if (std::strcmp(className, "layerkiller") == 0) return new (std::nothrow) LayerKiller;
     if (std::strcmp(className, "prankster") == 0) return new (std::nothrow) Prankster;
     if (std::strcmp(className, "initlayerkiller") == 0) return new (std::nothrow) Prankster(kPrankDestroyLayer, kWhenInit);
