@@ -176,6 +176,7 @@ int Core::restart() {
     display.shutdown();
     if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
     logicEntity = nullptr;
+    if (display.renderer) unregisterAllMeshes(*display.renderer); // they point into the modules' memory
     unloadAll(modules);
 
     display.enumerateAdapters();
@@ -222,6 +223,7 @@ int Core::shutdown() {
     display.shutdown();
     if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
     logicEntity = nullptr;
+    if (display.renderer) unregisterAllMeshes(*display.renderer); // they point into the modules' memory
     unloadAll(modules);
     unloadAllModels(models);
     releaseAllFonts(moduleFonts);
@@ -252,8 +254,7 @@ int Core::frame() {
     if (state == kStateQuit) return -1;
     display.startFrame();
     if (halted) {
-        for (int i = 0; i < inputCount; ++i)
-            keyHandler(inputQueue[i].message, inputQueue[i].wParam, inputQueue[i].lParam);
+        handleEngineKeys();
         drawOverlay();
         return 0;
     }
@@ -261,7 +262,7 @@ int Core::frame() {
     elapsedMs = tick(frameTimer, tickSource ? tickSource() : plat::tickCount());
     uint32_t scaled = elapsedMs;
     if (plat::asyncKeyState(kFastForwardKey)) scaled *= kFastForwardFactor;
-    int dt = static_cast<int>(static_cast<float>(scaled) * timeScale);
+    int dt = scaledMilliseconds(scaled, timeScale);
 
     using SplitClock = std::chrono::steady_clock;
     auto mark = SplitClock::now();
@@ -275,6 +276,7 @@ int Core::frame() {
         Layer* layer = layers.layers[position];
         if (layer->runState != kRunSuspended && layer->runState != kRunBackground) updateLayer(*layer, dt);
     }
+    destroyPendingLayers(*this);
     if (mouseMode == kMouseHeld) {
         plat::setCursorPos(window, anchor.x, anchor.y);
         pointerPosition = anchor;
@@ -292,8 +294,10 @@ int Core::frame() {
     timeSplit.finishUs += display.renderer->lastFinishUs;
     if (renderFlags & kRender2D) renderEntityOnly(*display.renderer, *this, logicEntity);
     if (renderFlags & kRenderOverlay) drawOverlay();
+    destroyPendingLayers(*this);
     dispatchInput();
     processMessages();
+    destroyPendingLayers(*this);
     lap(timeSplit.otherUs);
     ++timeSplit.frames;
     return 0;
@@ -344,6 +348,7 @@ int Core::routeCoreMessage(const uint8_t* message) {
 // size is below its header or runs past the bytes in use ends the walk: it cannot be trusted to
 // lead to the next one.
 void Core::processMessages() {
+    stopMessages = 0; // a quit sent outside the walk must not end this one early
     int offset = 0;
     while (messageBuffer && offset + sdk::kMessageHeaderBytes <= messageBytes) {
         int32_t size = sdk::readMessageHeader(messageBuffer + offset).size;

@@ -102,7 +102,12 @@ struct Core {
     int keyHandler(uint32_t message, uint32_t wParam, int32_t lParam);
     void setMouseMode(int mode, const Point* point);
     int getMouseState(Point* out) const;
-    void emptyInputQueue() { inputCount = 0; }
+    void emptyInputQueue() {
+        inputCount = 0;
+        keysHandled = 0;
+    }
+    // Hands the queued events that have not met the engine keys yet to keyHandler, each once.
+    void handleEngineKeys();
 
     IdfFile worldDescription;
     // The same file's bytes, as modules read it through the core services (slot 33).
@@ -139,6 +144,7 @@ struct Core {
 
     InputEvent inputQueue[kInputQueueEntries] = {};
     int inputCount = 0;
+    int keysHandled = 0; // queued events already given to keyHandler (halted frames keep the queue)
     int mouseMode = kMouseHeld;
     Point pointerPosition = {0, 0};
     Point anchor = {0, 0};

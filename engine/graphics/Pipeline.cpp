@@ -1,5 +1,6 @@
 #include "engine/graphics/Pipeline.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -61,6 +62,8 @@ void outcodes(const Projection& pr, float x, float y, float z, uint8_t out[4]) {
 }
 
 uint32_t lerpChannels(uint32_t a, uint32_t b, double t) {
+    // A crossing worked out from infinite or NaN distances gives no usable t: the colours then stay a's.
+    t = (t >= 0 && t <= 1) ? t : (t > 1 ? 1 : 0);
     uint32_t out = 0;
     for (int shift = 0; shift < 32; shift += 8) {
         const double ca = double((a >> shift) & 255), cb = double((b >> shift) & 255);
@@ -221,9 +224,10 @@ void projectVertex(const Pipeline& p, double x, double y, double z, float fogSca
     if (clampDepth && sz > 1.0f) sz = 1.0f;
     out.sz = sz;
     out.rhw = float(rhw);
+    // Limited to the table while still a double: a far vertex's z x 256 does not fit a long.
     const double f = z * fogScale;
-    long index = roundFog ? std::lround(f) : long(f);
-    index = index < 0 ? 0 : (index >= kFogTableSize ? kFogTableSize - 1 : index);
+    const double bounded = f > 0.0 ? std::min(f, double(kFogTableSize - 1)) : 0.0;
+    const long index = roundFog ? std::lround(bounded) : long(bounded);
     out.specular = (uint32_t(p.display.fog.table[index]) << 24) | (out.specular & 0xFFFFFF);
 }
 

@@ -497,9 +497,11 @@ bool boxTouchesFace(const LocalBox& box, const Vec3d v[3]) {
     return polygon.count > 0;
 }
 
-bool contactListed(const QueryState& state, int32_t faceReference) {
+// A face is one contact per model: two models share face references, one model reached through two
+// entities does not give the same face twice.
+bool contactListed(const QueryState& state, const ModelEntry& model, int32_t faceReference) {
     for (int32_t i = 0; i < state.contactCount; ++i)
-        if (state.contacts[i].faceReference == faceReference) return true;
+        if (state.contacts[i].faceReference == faceReference && state.contactModels[i] == &model) return true;
     return false;
 }
 
@@ -540,8 +542,8 @@ private:
 
 // Walks the entity's tree depth first; returns false when the query must stop (first-contact mode).
 template <class Tree>
-bool collideEntity(QueryState& state, const Tree& tree, const LocalBox& box, const AxisBox& reach, int32_t id,
-                   bool firstContact, MissedFaces* missed) {
+bool collideEntity(QueryState& state, const ModelEntry& model, const Tree& tree, const LocalBox& box,
+                   const AxisBox& reach, int32_t id, bool firstContact, MissedFaces* missed) {
     std::vector<uint32_t>& stack = state.boxStack;
     stack.clear();
     // A child is entered only when its bounds meet the box's reach.
@@ -555,13 +557,14 @@ bool collideEntity(QueryState& state, const Tree& tree, const LocalBox& box, con
         const double s = dot(tree.normal(node), box.centre) - tree.distance(node);
         if (std::fabs(s) < box.radius) {
             const bool stop = tree.findFace(node, [&](int32_t reference, const Vec3d corner[3]) {
-                if (!tree.boxMayTouchFace(corner, reach) || contactListed(state, reference)) return false;
+                if (!tree.boxMayTouchFace(corner, reach) || contactListed(state, model, reference)) return false;
                 if (missed && missed->contains(reference)) return false;
                 if (!boxTouchesFace(box, corner)) {
                     if (missed) missed->add(reference);
                     return false;
                 }
                 if (state.contactCount >= kMaxContacts) return false;
+                state.contactModels[state.contactCount] = &model;
                 state.contacts[state.contactCount++] = {id, reference};
                 return firstContact;
             });
@@ -631,9 +634,9 @@ const sdk::Contact* collideBox(QueryState& state, const ModelStore& store, std::
         }
         MissedFaces missed(state);
         const bool goOn = state.referenceWalk
-                              ? collideEntity(state, StoredTree{model->tree.get(), *model->groups[0]}, box, axisBoxOf(box),
+                              ? collideEntity(state, *model, StoredTree{model->tree.get(), *model->groups[0]}, box, axisBoxOf(box),
                                               entity.id, firstContact, nullptr)
-                              : collideEntity(state, CompactTree{model->queryTree}, box, axisBoxOf(box), entity.id,
+                              : collideEntity(state, *model, CompactTree{model->queryTree}, box, axisBoxOf(box), entity.id,
                                               firstContact, &missed);
         if (!goOn) return false;
         return !(firstContact && state.contactCount > 0);

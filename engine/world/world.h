@@ -196,6 +196,7 @@ struct RayFrame {
 // query) and work stacks that grow once and are reused, so queries do not allocate in steady state.
 struct QueryState {
     sdk::Contact contacts[kMaxContacts];
+    const void* contactModels[kMaxContacts] = {}; // the model each contact's face belongs to
     int32_t contactCount = 0;
     MeshOfEntityFunction meshOf = nullptr;
     void* meshContext = nullptr;
@@ -209,8 +210,9 @@ struct QueryState {
     bool referenceWalk = false;
 };
 
-// The candidates are the objects of the calling module's layer in array order. Entities that take part in
-// queries are placed objects: their world matrix and radius are read.
+// The candidates are the objects of the calling module's layer in array order. Every non-null entry must
+// be a placed object (their world matrix and radius are read); the caller passes null for plain entities,
+// which never take part, whatever their flags or the id filter say.
 //
 // castRay: the first hit along start -> end (world space) over the candidates; returns the fraction along
 // the segment, kRayMiss when nothing is hit. On a hit, *hitId is set to the entity's id; objectIndex,

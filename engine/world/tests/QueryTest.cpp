@@ -252,6 +252,30 @@ TEST(CollideBox, ContactsPerFaceOncePerQuery) {
     EXPECT_EQ(count, 2);
 }
 
+// Two different models share face references: a face of each is its own contact.
+TEST(CollideBox, EqualFaceReferencesOfTwoModelsAreTwoContacts) {
+    auto store = makeStore();
+    const int32_t one = load(*store, gridModel(4));
+    const int32_t other = load(*store, gridModel(4));
+    ASSERT_GE(other, 0) << store->lastError;
+    ASSERT_NE(one, other);
+    TestObject first(10, 0, 0, 0, 10, kModelEntity, one);
+    TestObject second(11, 0, 0, 0, 10, kModelEntity, other);
+    sdk::Entity* objects[] = {&first, &second};
+    QueryState state;
+    int32_t count = -1;
+    const sdk::Contact* contacts =
+        collideBox(state, *store, objects, {1.5f, 1.5f, 0}, {0, 0, 0}, {0.6f, 0.6f, 0.5f}, &count, kFilterAll, nullptr);
+    ASSERT_NE(contacts, nullptr);
+    ASSERT_EQ(count, 2 * 16);
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(contacts[i].id, i < 16 ? 10 : 11) << i;
+        if (i >= 16) {
+            EXPECT_EQ(contacts[i].faceReference, contacts[i - 16].faceReference) << i;
+        }
+    }
+}
+
 TEST(CollideBox, ListStopsAt1024Contacts) {
     auto store = makeStore();
     const int32_t handle = load(*store, gridModel(24));  // 1152 triangles
