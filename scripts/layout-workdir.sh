@@ -8,7 +8,7 @@ mkdir -p "$run/RESOURCE/WORLDS" "$run/RESOURCE/MODELS" "$run/RESOURCE/TEXTURES" 
          "$run/RESOURCE/SYSTEM" "$run/RESOURCE/SOUNDS" "$run/RESOURCE/MUSIC" "$run/MODULES"
 cp "$build/bin/engine" "$run/engine"
 if [ ! -f "$run/engine.ini" ]; then
-  printf 'WINDOW_WIDTH 800\nWINDOW_HEIGHT 600\nWINDOW_MODE 1\nDDRAW_DEVICE 0\nSOUND_ON 0\n' > "$run/engine.ini"
+  printf 'WINDOW_WIDTH 800\nWINDOW_HEIGHT 600\nWINDOW_MODE 1\nDDRAW_DEVICE 0\nSOUND_ON 1\n' > "$run/engine.ini"
 fi
 # Modules and content built by this tree, when there are any: the engine's own fonts, and whatever
 # else the build stages under content/RESOURCE.

@@ -114,13 +114,23 @@ Scene& scene() {
     return s;
 }
 
-void BM_CastRay(benchmark::State& state) {
+// Rays from 20 above the terrain to 20 below it, the ends anywhere over it (long slanted rays), or with
+// the end within 2 of the start across (short, steep probes).
+// Argument 1: walk the stored tree record by record (the reference) instead of the query tree.
+void castRays(benchmark::State& state, bool shortRays) {
     Scene& s = scene();
+    s.queries.referenceWalk = state.range(0) != 0;
     sdk::Entity* objects[] = {s.entity.get()};
     std::mt19937 random(1);
     std::uniform_real_distribution<float> across(0, 224);
+    std::uniform_real_distribution<float> near(-2, 2);
     std::vector<std::pair<sdk::Vec3, sdk::Vec3>> rays;
-    for (int i = 0; i < 4096; ++i) rays.push_back({{across(random), across(random), 20}, {across(random), across(random), -20}});
+    for (int i = 0; i < 4096; ++i) {
+        const sdk::Vec3 start{across(random), across(random), 20};
+        const sdk::Vec3 end = shortRays ? sdk::Vec3{start.x + near(random), start.y + near(random), -20}
+                                        : sdk::Vec3{across(random), across(random), -20};
+        rays.push_back({start, end});
+    }
     size_t i = 0;
     int64_t hits = 0;
     for (auto _ : state) {
@@ -134,8 +144,12 @@ void BM_CastRay(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+void BM_CastRay(benchmark::State& state) { castRays(state, false); }
+void BM_CastShortRay(benchmark::State& state) { castRays(state, true); }
+
 void BM_CollideBox(benchmark::State& state) {
     Scene& s = scene();
+    s.queries.referenceWalk = state.range(0) != 0;
     sdk::Entity* objects[] = {s.entity.get()};
     std::mt19937 random(2);
     std::uniform_real_distribution<float> across(4, 220);
@@ -157,8 +171,9 @@ void BM_CollideBox(benchmark::State& state) {
 
 BENCHMARK(BM_LoadModelWithSplitterStream)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadModelWithNodeList)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CastRay);
-BENCHMARK(BM_CollideBox);
+BENCHMARK(BM_CastRay)->ArgName("reference")->Arg(0)->Arg(1);
+BENCHMARK(BM_CastShortRay)->ArgName("reference")->Arg(0)->Arg(1);
+BENCHMARK(BM_CollideBox)->ArgName("reference")->Arg(0)->Arg(1);
 
 } // namespace
 

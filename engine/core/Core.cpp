@@ -1,5 +1,6 @@
 #include "engine/core/Core.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -175,6 +176,7 @@ int Core::restart() {
     display.shutdown();
     if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
     logicEntity = nullptr;
+    if (display.renderer) unregisterAllMeshes(*display.renderer); // they point into the modules' memory
     unloadAll(modules);
 
     display.enumerateAdapters();
@@ -221,6 +223,7 @@ int Core::shutdown() {
     display.shutdown();
     if (logicEntity) logicEntity->destroy(sdk::kDestroyFree);
     logicEntity = nullptr;
+    if (display.renderer) unregisterAllMeshes(*display.renderer); // they point into the modules' memory
     unloadAll(modules);
     unloadAllModels(models);
     releaseAllFonts(moduleFonts);
@@ -251,8 +254,7 @@ int Core::frame() {
     if (state == kStateQuit) return -1;
     display.startFrame();
     if (halted) {
-        for (int i = 0; i < inputCount; ++i)
-            keyHandler(inputQueue[i].message, inputQueue[i].wParam, inputQueue[i].lParam);
+        handleEngineKeys();
         drawOverlay();
         return 0;
     }
@@ -260,26 +262,44 @@ int Core::frame() {
     elapsedMs = tick(frameTimer, tickSource ? tickSource() : plat::tickCount());
     uint32_t scaled = elapsedMs;
     if (plat::asyncKeyState(kFastForwardKey)) scaled *= kFastForwardFactor;
-    int dt = static_cast<int>(static_cast<float>(scaled) * timeScale);
+    int dt = scaledMilliseconds(scaled, timeScale);
 
+    using SplitClock = std::chrono::steady_clock;
+    auto mark = SplitClock::now();
+    auto lap = [&mark](uint64_t& into) {
+        const auto now = SplitClock::now();
+        into += uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(now - mark).count());
+        mark = now;
+    };
     if (logicEntity) logicEntity->update(dt);
     for (int position = 0; position < layers.count; ++position) {
         Layer* layer = layers.layers[position];
         if (layer->runState != kRunSuspended && layer->runState != kRunBackground) updateLayer(*layer, dt);
     }
+    destroyPendingLayers(*this);
     if (mouseMode == kMouseHeld) {
         plat::setCursorPos(window, anchor.x, anchor.y);
         pointerPosition = anchor;
     }
+    lap(timeSplit.logicUs);
     followAudioSettings(audio, settings);
     updateAudio(audio, elapsedMs);
+    lap(timeSplit.audioUs);
 
     display.renderer->frameFigure = static_cast<int>(frameTimer.framesPerSecond);
+    display.renderer->lastFinishUs = 0;
     if (renderFlags & kRenderScene) renderFrame(*display.renderer, *this, elapsedMs);
+    lap(timeSplit.sceneUs);
+    timeSplit.sceneUs -= display.renderer->lastFinishUs;
+    timeSplit.finishUs += display.renderer->lastFinishUs;
     if (renderFlags & kRender2D) renderEntityOnly(*display.renderer, *this, logicEntity);
     if (renderFlags & kRenderOverlay) drawOverlay();
+    destroyPendingLayers(*this);
     dispatchInput();
     processMessages();
+    destroyPendingLayers(*this);
+    lap(timeSplit.otherUs);
+    ++timeSplit.frames;
     return 0;
 }
 
@@ -328,6 +348,7 @@ int Core::routeCoreMessage(const uint8_t* message) {
 // size is below its header or runs past the bytes in use ends the walk: it cannot be trusted to
 // lead to the next one.
 void Core::processMessages() {
+    stopMessages = 0; // a quit sent outside the walk must not end this one early
     int offset = 0;
     while (messageBuffer && offset + sdk::kMessageHeaderBytes <= messageBytes) {
         int32_t size = sdk::readMessageHeader(messageBuffer + offset).size;

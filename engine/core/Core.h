@@ -70,6 +70,16 @@ struct InputEvent {
 
 using Point = sdk::ScreenPoint;
 
+// Where the frames' time went since start, in microseconds: printed by bench/demo.
+struct FrameTimeSplit {
+    uint64_t frames = 0;
+    uint64_t logicUs = 0;  // the core logic entity and the layers' updates
+    uint64_t audioUs = 0;
+    uint64_t sceneUs = 0;  // the world scene: lighting pass, vertex pipeline, rasterising as the queue fills
+    uint64_t finishUs = 0; // the scene frame's end: rasterising what is queued, presenting
+    uint64_t otherUs = 0;  // the 2D pass, the overlay, input and messages
+};
+
 struct Core {
     Core();
     ~Core();
@@ -92,7 +102,12 @@ struct Core {
     int keyHandler(uint32_t message, uint32_t wParam, int32_t lParam);
     void setMouseMode(int mode, const Point* point);
     int getMouseState(Point* out) const;
-    void emptyInputQueue() { inputCount = 0; }
+    void emptyInputQueue() {
+        inputCount = 0;
+        keysHandled = 0;
+    }
+    // Hands the queued events that have not met the engine keys yet to keyHandler, each once.
+    void handleEngineKeys();
 
     IdfFile worldDescription;
     // The same file's bytes, as modules read it through the core services (slot 33).
@@ -121,6 +136,7 @@ struct Core {
     FrameTimer frameTimer;
     FrameTimer backgroundTimer;
     uint32_t elapsedMs = 0;
+    FrameTimeSplit timeSplit;
     float timeScale = 1.0f;
     int backgroundBusy = 0;
     int halted = 0;
@@ -128,6 +144,7 @@ struct Core {
 
     InputEvent inputQueue[kInputQueueEntries] = {};
     int inputCount = 0;
+    int keysHandled = 0; // queued events already given to keyHandler (halted frames keep the queue)
     int mouseMode = kMouseHeld;
     Point pointerPosition = {0, 0};
     Point anchor = {0, 0};

@@ -82,6 +82,12 @@ void drawOverlayPage(Core& core) {
             printBitmapFont(display, 0, y, "%s : %d", module.name, module.refCount);
             y += h;
         }
+        // Where the frames' time went since start (the frames drawn while this page shows included).
+        const FrameTimeSplit& split = core.timeSplit;
+        const double frames = split.frames ? double(split.frames) * 1000.0 : 1000.0;
+        printBitmapFont(display, 0, y + h, "Frame ms : logic %.2f  audio %.2f  scene %.2f  raster+present %.2f  other %.2f",
+                        double(split.logicUs) / frames, double(split.audioUs) / frames, double(split.sceneUs) / frames,
+                        double(split.finishUs) / frames, double(split.otherUs) / frames);
     } else if (core.overlayMode == 2) {
         const SleeperTables& t = core.sleepers;
         printBitmapFont(display, 0, 0, "Top %d Sleepers", kSleeperRows);

@@ -87,13 +87,14 @@ bool parseCount(const char* text, int* out) {
 } // namespace
 
 const char* const kEngineUsage =
-    "usage: engine [--headless] [--frames N] [--shot-at N] [--help]\n"
+    "usage: engine [--headless] [--frames N] [--shot-at N] [--check-tables] [--help]\n"
     "Runs in the working directory that holds engine.ini, RESOURCE/ and MODULES/.\n"
     "\n"
     "  --headless    no visible window (SDL's dummy video driver unless SDL_VIDEODRIVER names another);\n"
     "                message boxes take their scripted answer\n"
     "  --frames N    close as if by F11 after N frames\n"
     "  --shot-at N   take the F8 screenshot (shot0000.tga onward) at the end of frame N\n"
+    "  --check-tables  check the layer tables after every frame; end with exit code 3 when one is off\n"
     "  --help        print this text\n"
     "\n"
     "Environment:\n"
@@ -112,6 +113,8 @@ bool parseEngineOptions(int argc, char** argv, EngineOptions* options) {
             options->headless = true;
         } else if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc && parseCount(argv[i + 1], &options->frameLimit)) {
             ++i;
+        } else if (std::strcmp(argv[i], "--check-tables") == 0) {
+            options->checkTables = true;
         } else if (std::strcmp(argv[i], "--shot-at") == 0 && i + 1 < argc &&
                    parseCount(argv[i + 1], &options->shotAtFrame)) {
             ++i;
@@ -163,6 +166,12 @@ int runEngine(Core& core, const EngineOptions& options) {
             ++framesRun;
             const int result = core.frame();
             if (framesRun == options.shotAtFrame) takeScreenshot(core);
+            char why[256];
+            if (options.checkTables && !checkLayerTables(core, why, sizeof why)) {
+                std::fprintf(stderr, "engine: after frame %d the layer tables are off: %s\n", framesRun, why);
+                exitCode = 3;
+                break;
+            }
             if (result < 0) plat::sendMessage(window, WM_CLOSE, 0, 0);
         }
     }

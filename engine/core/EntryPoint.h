@@ -14,6 +14,7 @@ struct EngineOptions {
     bool headless = false; // no visible window; every buffer is still kept
     int frameLimit = -1;   // close as if by F11 after this many frames; -1 runs until closed
     int shotAtFrame = -1;  // write the next screenshot (as F8 does) at the end of this frame (1 = first)
+    bool checkTables = false; // check the layer tables after every frame; end with code 3 when one is off
     bool helpShown = false; // --help printed the usage: the program ends without starting
 };
 

@@ -26,3 +26,10 @@ uint32_t tick(FrameTimer& timer, uint32_t now) {
     }
     return timer.elapsed;
 }
+
+int32_t scaledMilliseconds(uint32_t milliseconds, float scale) {
+    double scaled = static_cast<double>(milliseconds) * static_cast<double>(scale);
+    if (!(scaled > 0)) return 0;
+    if (scaled >= static_cast<double>(INT32_MAX)) return INT32_MAX;
+    return static_cast<int32_t>(scaled);
+}

@@ -17,3 +17,7 @@ struct FrameTimer {
 // Advances the timer to the tick count `now` and returns the elapsed milliseconds. A timer that has
 // never ticked starts from 0, so its first tick reports the clamp of 1000 ms.
 uint32_t tick(FrameTimer& timer, uint32_t now);
+
+// The frame's milliseconds times the time scale, as the int a module's update receives. Any scale a
+// module may set (huge, infinite, NaN) gives a value in 0..INT32_MAX: NaN counts as 0.
+int32_t scaledMilliseconds(uint32_t milliseconds, float scale);

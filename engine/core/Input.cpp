@@ -11,8 +11,15 @@ int Core::queueInput(uint32_t message, uint32_t wParam, int32_t lParam) {
     return 1;
 }
 
+void Core::handleEngineKeys() {
+    for (; keysHandled < inputCount; ++keysHandled) {
+        const InputEvent event = inputQueue[keysHandled];
+        keyHandler(event.message, event.wParam, event.lParam);
+    }
+}
+
 void Core::dispatchInput() {
-    for (int i = 0; i < inputCount; ++i) keyHandler(inputQueue[i].message, inputQueue[i].wParam, inputQueue[i].lParam);
+    handleEngineKeys();
     if (halted) return; // the halt screen keeps the queue for the engine keys only
     if (logicEntity)
         for (int i = 0; i < inputCount; ++i)
@@ -23,7 +30,7 @@ void Core::dispatchInput() {
         for (int i = 0; i < inputCount; ++i)
             deliverInput(*layer, inputQueue[i].message, inputQueue[i].wParam, inputQueue[i].lParam);
     }
-    inputCount = 0;
+    emptyInputQueue();
 }
 
 int Core::keyHandler(uint32_t message, uint32_t wParam, int32_t lParam) {

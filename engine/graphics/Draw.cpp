@@ -1,6 +1,8 @@
 // The draw operations offered to logic modules, and the texture font that prints through them.
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -30,11 +32,13 @@ void selectWithAlphaTest(Renderer& r, int texture) {
 }
 
 ScreenVertex lerpScreen(const ScreenVertex& a, const ScreenVertex& b, float t) {
-    auto lerpChannels = [t](uint32_t x, uint32_t y) {
+    // Crossings of infinite or NaN coordinates give no usable t; colours must still convert to int.
+    const float channelT = (t >= 0 && t <= 1) ? t : (t > 1 ? 1.0f : 0.0f);
+    auto lerpChannels = [channelT](uint32_t x, uint32_t y) {
         uint32_t out = 0;
         for (int shift = 0; shift < 32; shift += 8) {
             const float cx = float((x >> shift) & 255), cy = float((y >> shift) & 255);
-            out |= uint32_t(int(cx + (cy - cx) * t + 0.5f) & 255) << shift;
+            out |= uint32_t(int(cx + (cy - cx) * channelT + 0.5f) & 255) << shift;
         }
         return out;
     };
@@ -119,6 +123,8 @@ int drawWorldTriangle(Renderer& r, int texture, const sdk::WorldVertex* vertices
 void drawSprite(Renderer& r, float x, float y, float z, float size, int texture, float brightness, int columns,
                 int rows, int frame) {
     if (columns < 1 || rows < 1 || frame < 0) return;
+    // A grid whose cell count does not fit an int is refused: no overflow, no division by zero.
+    if (int64_t{columns} * rows > INT32_MAX) return;
     Pipeline& p = r.pipeline;
     const int cells = columns * rows;
     const int n = frame % cells;
@@ -137,6 +143,7 @@ void drawSprite(Renderer& r, float x, float y, float z, float size, int texture,
     float u0 = float(column) / float(columns), u1 = float(column + 1) / float(columns);
     float v0 = float(row) / float(rows), v1 = float(row + 1) / float(rows);
     const float width = float(r.display.width);
+    if (!std::isfinite(x0) || !std::isfinite(x1) || !std::isfinite(y0) || !std::isfinite(y1)) return;
     if (x0 >= width || x1 < 0 || y0 >= pr.clipBottom || y1 < pr.clipTop) return;
     // Cuts move the texture coordinates in proportion.
     auto cut = [](float& edge, float& uv, float at, float otherEdge, float otherUv) {
@@ -149,7 +156,8 @@ void drawSprite(Renderer& r, float x, float y, float z, float size, int texture,
     if (y1 > pr.clipBottom) cut(y1, v1, pr.clipBottom - 0.5f, y0, v0);
     const float area = (x1 - x0) * (y1 - y0);
     if (float(r.display.spriteArea) < kSpriteBudget || area < kSmallSpriteArea) {
-        const uint32_t level = uint32_t(brightness * 255.0f) & 255;
+        const float clamped = brightness > 0 ? std::min(brightness, 1.0f) : 0.0f; // NaN counts as 0
+        const uint32_t level = uint32_t(clamped * 255.0f);
         const uint32_t diffuse = level * 0x01010101u;
         const float sz = r.display.rendererNearValue / q, rhw = 1.0f / q;
         const ScreenVertex a{x0, y0, sz, rhw, diffuse, 0xFF000000, u0, v0};
@@ -157,11 +165,14 @@ void drawSprite(Renderer& r, float x, float y, float z, float size, int texture,
         const ScreenVertex c{x1, y1, sz, rhw, diffuse, 0xFF000000, u1, v1};
         const ScreenVertex e{x0, y1, sz, rhw, diffuse, 0xFF000000, u0, v1};
         const ScreenVertex quad[6] = {a, b, c, a, c, e};
-        // The module's alpha test and culling stay as it set them.
-        selectTexture(r.textures, texture + frame / cells, 0.1f);
+        // The module's alpha test and culling stay as it set them; a frame past the int range has no texture.
+        const int64_t frameTexture = int64_t{texture} + frame / cells;
+        selectTexture(r.textures, frameTexture >= INT32_MIN && frameTexture <= INT32_MAX ? int(frameTexture) : -1, 0.1f);
         drawTriangles(p, quad, 6);
     }
-    r.display.spriteArea += int(area);
+    // The budget counter saturates: a clipped sprite's area is finite but may exceed what an int holds.
+    const double total = double(r.display.spriteArea) + std::max(double(area), 0.0);
+    r.display.spriteArea = total < double(INT32_MAX) ? int(total) : INT32_MAX;
 }
 
 void drawScreenTriangle(Renderer& r, const ScreenVertex* vertices, int texture) {
@@ -250,7 +261,7 @@ int printTextureFontV(Renderer& r, int x, int y, bool draw, const char* format, 
             const int row = font.row[glyph];
             const float w = (font.u1[glyph] - font.u0[glyph]) * 256.0f;
             const float h = (font.rowV1[row] - font.rowV0[row]) * 256.0f;
-            const float left = float(x + pen), top = float(y);
+            const float left = float(int64_t{x} + pen), top = float(y); // x near the int limits must not wrap
             const float u0 = font.u0[glyph], u1 = font.u1[glyph], v0 = font.rowV0[row], v1 = font.rowV1[row];
             const ScreenVertex a{left, top, kScreenDepthBase, 0.5f, 0x00FFFFFF, 0xFF000000, u0, v0};
             const ScreenVertex b{left + w, top, kScreenDepthBase, 0.5f, 0x00FFFFFF, 0xFF000000, u1, v0};

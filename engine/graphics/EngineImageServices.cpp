@@ -54,10 +54,10 @@ void EngineImageServices::blitImageToViewport(int32_t viewportId, int32_t image,
                              offsetof(sdk::ViewportRecord, screenRect),
                 sizeof screen);
     display::Rect dest = toRect(*destinationRect);
-    dest.left += screen.left;
-    dest.right += screen.left;
-    dest.top += screen.top;
-    dest.bottom += screen.top;
+    dest.left = clampToInt(int64_t{dest.left} + screen.left);
+    dest.right = clampToInt(int64_t{dest.right} + screen.left);
+    dest.top = clampToInt(int64_t{dest.top} + screen.top);
+    dest.bottom = clampToInt(int64_t{dest.bottom} + screen.top);
     ::blitImageToBackBuffer(device_, image, dest, toRect(*sourceRect), flags);
 }
 

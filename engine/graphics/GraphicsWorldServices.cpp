@@ -69,7 +69,9 @@ void GraphicsWorldServices::drawMesh(const sdk::Mesh* mesh) {
 
 void GraphicsWorldServices::setRenderValue(int32_t value) { rendererOf(core_).pipeline.renderValue = value; }
 
-int32_t GraphicsWorldServices::registerMesh(const sdk::Mesh* mesh) { return ::registerMesh(rendererOf(core_), mesh); }
+int32_t GraphicsWorldServices::registerMesh(const sdk::Mesh* mesh) {
+    return ::registerMesh(rendererOf(core_), mesh, layer_ ? layer_->layerId : kMeshOwnerCore);
+}
 
 void GraphicsWorldServices::unregisterMesh(int32_t meshHandle) { ::unregisterMesh(rendererOf(core_), meshHandle); }
 
@@ -104,7 +106,6 @@ void GraphicsWorldServices::setObjectTransform(const sdk::Vec3* position, const 
 
 void GraphicsWorldServices::updateWorldMatrix(int32_t objectId) {
     if (!layer_) return;
-    sdk::Entity* object = objectById(*layer_, objectId);
-    if (object && (object->flags & sdk::kFlagPlaced))
-        computeWorldMatrix(layer_, *static_cast<sdk::PlacedObject*>(object));
+    sdk::PlacedObject* object = placedById(*layer_, objectId);
+    if (object && (object->flags & sdk::kFlagPlaced)) computeWorldMatrix(layer_, *object);
 }

@@ -1,5 +1,7 @@
 // The image table: TGA loading, blits, the software alpha blend, locks and device contexts.
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -133,6 +135,8 @@ void drawSlotOnBackBuffer(DisplayDevice& device, ImageSlot& slot, const Rect& de
 std::string damaged(const std::string& path, const char* what) { return path + "\nfile is " + what; }
 
 } // namespace
+
+int32_t clampToInt(int64_t value) { return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX)); }
 
 void releaseAllImages(DisplayDevice& device) {
     for (ImageSlot& slot : device.images)
@@ -280,25 +284,30 @@ void blitImageToBackBuffer(DisplayDevice& device, int image, const Rect& destRec
     drawSlotOnBackBuffer(device, *slot, destRect, srcRect, flags);
 }
 
+// left, top and right are fractions of the display; any float a module passes ends as a rectangle in the
+// int range (NaN draws nothing).
 void drawImageStretched(DisplayDevice& device, int image, float left, float top, float right, int flags) {
     ImageSlot* slot = usedSlot(device, image);
     if (!slot || !device.isOpen()) return;
-    const float displayWidth = static_cast<float>(device.width), displayHeight = static_cast<float>(device.height);
-    const float width = displayWidth * (right - left);
+    const double displayWidth = device.width, displayHeight = device.height;
+    const double width = displayWidth * (double(right) - double(left));
+    const double height = width * slot->height / slot->width;
+    const double x = displayWidth * left, y = displayHeight * top;
+    if (std::isnan(x) || std::isnan(y) || std::isnan(width) || std::isnan(height)) return;
+    auto toInt = [](double value) { return static_cast<int>(std::clamp(value, double(INT32_MIN), double(INT32_MAX))); };
     Rect destRect;
-    destRect.left = static_cast<int>(displayWidth * left);
-    destRect.top = static_cast<int>(displayHeight * top);
-    destRect.right = destRect.left + static_cast<int>(width);
-    destRect.bottom = destRect.top + static_cast<int>(width * static_cast<float>(slot->height) /
-                                                      static_cast<float>(slot->width));
+    destRect.left = toInt(x);
+    destRect.top = toInt(y);
+    destRect.right = clampToInt(int64_t{destRect.left} + toInt(width));
+    destRect.bottom = clampToInt(int64_t{destRect.top} + toInt(height));
     const Rect srcRect{0, 0, slot->width, slot->height};
     drawSlotOnBackBuffer(device, *slot, destRect, srcRect, flags);
 }
 
 void alphaBlend(const uint32_t* source, int srcWidth, int srcHeight, const Rect& srcRect,
                 const LockedRect& destination, PixelFormat format, const Rect& destRect) {
-    const int dw = destRect.right - destRect.left, dh = destRect.bottom - destRect.top;
-    const int sw = srcRect.right - srcRect.left, sh = srcRect.bottom - srcRect.top;
+    const int64_t dw = int64_t{destRect.right} - destRect.left, dh = int64_t{destRect.bottom} - destRect.top;
+    const int64_t sw = int64_t{srcRect.right} - srcRect.left, sh = int64_t{srcRect.bottom} - srcRect.top;
     if (dw < 1 || dh < 1 || sw < 1 || sh < 1 || !source || !destination.pixels) return;
     const bool sameSize = dw == sw && dh == sh;
     const bool is565 = format == PixelFormat::Rgb565;
@@ -309,13 +318,13 @@ void alphaBlend(const uint32_t* source, int srcWidth, int srcHeight, const Rect&
     const int x0 = std::max(destRect.left, 0), x1 = std::min(destRect.right, destination.width);
     const int y0 = std::max(destRect.top, 0), y1 = std::min(destRect.bottom, destination.height);
     for (int y = y0; y < y1; ++y) {
-        const int64_t ry = y - destRect.top;
+        const int64_t ry = y - int64_t{destRect.top};
         const int64_t sy = srcRect.top + (sameSize ? ry : ry * sh / dh);
         if (sy < 0 || sy >= srcHeight) continue;
         const uint32_t* in = source + static_cast<size_t>(sy) * static_cast<size_t>(srcWidth);
         uint16_t* out = static_cast<uint16_t*>(destination.pixels) + static_cast<size_t>(y) * (destination.pitch / 2);
         for (int x = x0; x < x1; ++x) {
-            const int64_t rx = x - destRect.left;
+            const int64_t rx = x - int64_t{destRect.left};
             const int64_t sx = srcRect.left + (sameSize ? rx : rx * sw / dw);
             if (sx < 0 || sx >= srcWidth) continue;
             const uint32_t p = in[sx];

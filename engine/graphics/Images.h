@@ -22,6 +22,10 @@ constexpr int kMaxImageSide = display::kMaxSurfaceSize;
 // Null and *handle set on success, else the text naming the failure.
 const char* loadImage(DisplayDevice& device, const char* name, int* handle);
 // A blank surface image in the display format; its handle, or -1.
+// A pixel coordinate worked out in 64 bits (modules may pass rectangles anywhere in the int range),
+// clamped back into the int range.
+int32_t clampToInt(int64_t value);
+
 int createImage(DisplayDevice& device, int width, int height);
 void freeImage(DisplayDevice& device, int image);
 

@@ -30,9 +30,8 @@ bool isEntityInView(const sdk::PlacedObject& entity, const Pipeline& pipeline) {
 // Placed entities with a model are tested against the view, and those drawn with level-of-detail
 // selection (kFlagGeometry) at the detail their distance from the camera calls for; anything else is
 // drawn as its model stands.
-bool ModelStoreSource::prepareEntity(const sdk::Entity& entity, const Pipeline& pipeline) {
-    if (!(entity.flags & sdk::kFlagPlaced)) return true;
-    const auto& placed = static_cast<const sdk::PlacedObject&>(entity);
+bool ModelStoreSource::prepareEntity(const sdk::PlacedObject& placed, const Pipeline& pipeline) {
+    if (!(placed.flags & sdk::kFlagPlaced)) return true;
     if (!isEntityInView(placed, pipeline)) return false;
     const Camera& camera = pipeline.display.camera;
     selectDetailGroup(store_, placed, sdk::Vec3{camera.x, camera.y, camera.z}, pipeline.display.projection.inverseHorizontal);

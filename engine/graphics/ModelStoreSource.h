@@ -11,7 +11,7 @@ public:
     int objectCount(int model) override;
     bool object(int model, int index, ModelObjectView* out) override;
     float keyPosition(int model) override;
-    bool prepareEntity(const sdk::Entity& entity, const Pipeline& pipeline) override;
+    bool prepareEntity(const sdk::PlacedObject& entity, const Pipeline& pipeline) override;
     void useFullDetail(int model) override;
 
 private:

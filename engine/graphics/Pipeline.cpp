@@ -62,6 +62,8 @@ void outcodes(const Projection& pr, float x, float y, float z, uint8_t out[4]) {
 }
 
 uint32_t lerpChannels(uint32_t a, uint32_t b, double t) {
+    // A crossing worked out from infinite or NaN distances gives no usable t: the colours then stay a's.
+    t = (t >= 0 && t <= 1) ? t : (t > 1 ? 1 : 0);
     uint32_t out = 0;
     for (int shift = 0; shift < 32; shift += 8) {
         const double ca = double((a >> shift) & 255), cb = double((b >> shift) & 255);

@@ -29,9 +29,9 @@ public:
     virtual bool object(int model, int index, ModelObjectView* out) = 0;
     // The model's animation key position.
     virtual float keyPosition(int model) = 0;
-    // Called with the entity's transform set, before its model is drawn: the store picks the level of
-    // detail and may refuse an entity outside the view (false: not drawn).
-    virtual bool prepareEntity(const sdk::Entity& entity, const Pipeline& pipeline) {
+    // Called with a placed entity's transform set, before its model is drawn: the store picks the level
+    // of detail and may refuse an entity outside the view (false: not drawn).
+    virtual bool prepareEntity(const sdk::PlacedObject& entity, const Pipeline& pipeline) {
         (void)entity, (void)pipeline;
         return true;
     }
@@ -42,6 +42,8 @@ public:
 // Entities with the own-mesh flag keep a mesh handle in geometryModel: a slot of this table. A 32-bit
 // field cannot hold a 64-bit pointer, so the mesh pointer itself stays with the renderer.
 constexpr int kMaxMeshes = 1024;
+// Owner of meshes registered through the core's own services (no layer).
+constexpr int kMeshOwnerCore = -1;
 // Sprite fill-rate budget: about one full 1024 x 768 screen a frame. Once spent, only sprites
 // smaller than kSmallSpriteArea square pixels are still drawn.
 constexpr float kSpriteBudget = 786432.0f;
@@ -60,12 +62,14 @@ struct Renderer {
     Pipeline pipeline;
     ModelSource* models = nullptr;
     const sdk::Mesh* meshes[kMaxMeshes] = {};
+    int meshOwners[kMaxMeshes] = {}; // layer id whose services registered the mesh; kMeshOwnerCore for the core's
     BitmapFont bitmapFont;
     TextureFont textureFont;
 
     int objectCount = 0;        // objects of the layers the last scene visited
     int viewportCount = 0;      // viewports of those layers
     int frameFigure = 0;        // F of the statistics line: frames in the last second
+    uint64_t lastFinishUs = 0;  // the last scene frame's end: rasterising what was queued, presenting
 };
 
 // The display device's steps: once its device is open, at the start and end of every frame (texture
@@ -77,8 +81,15 @@ void detachRenderer(Renderer& r);
 
 // Draws every object of the model's current group with the current object transform.
 void drawModelObjects(Renderer& r, int model, int flags);
-int registerMesh(Renderer& r, const sdk::Mesh* mesh);
+// A mesh stays the module's: the table only points at it. owner: the registering layer's id or
+// kMeshOwnerCore. The engine drops a layer's meshes when the layer goes and every mesh at restart and
+// shut-down, before the modules that hold them are unloaded.
+int registerMesh(Renderer& r, const sdk::Mesh* mesh, int owner);
 void unregisterMesh(Renderer& r, int handle);
+// Drops the mesh handle if owner registered it (an object's own mesh as the object is destroyed).
+void unregisterMeshOf(Renderer& r, int handle, int owner);
+void unregisterMeshesOf(Renderer& r, int owner);
+void unregisterAllMeshes(Renderer& r);
 // The mesh an entity with the own-mesh flag names by its geometryModel, or null (renderer: the Renderer).
 const sdk::Mesh* meshOfEntity(void* renderer, const sdk::Entity& entity);
 
@@ -91,10 +102,11 @@ void renderFrame(Renderer& r, Core& core, uint32_t elapsedMs);
 void renderEntityOnly(Renderer& r, Core& core, sdk::Entity* entity);
 // Draws one object of a layer now, with the current camera.
 void drawObject(Renderer& r, Layer& layer, int objectId);
-// Sets an object's transform as the scene walk does; false when it must not be drawn.
-bool setTransformOfObject(Renderer& r, const Layer& layer, sdk::Entity& object);
-// The object's model, or its own mesh.
-void drawEntityModel(Renderer& r, sdk::Entity& object);
+// Sets the transform of the object at an array position as the scene walk does; false when it must not
+// be drawn.
+bool setTransformOfObject(Renderer& r, const Layer& layer, int position);
+// The object's model, or its own mesh. placed: the object when it is a placed object, else null.
+void drawEntityModel(Renderer& r, sdk::Entity& object, const sdk::PlacedObject* placed);
 // Draws the entity's model at full detail (group 0), without the visibility test, with the drawing
 // option (no fog) set: for views of their own such as the 3D cursor's.
 void drawEntityAtFullDetail(Renderer& r, const sdk::Entity& object);

@@ -1,10 +1,11 @@
 // The frame's scene walk: layers, viewports, objects, the 3D cursor and the statistics line.
 
+#include <chrono>
 #include <cstdio>
 
 #include "engine/core/Core.h"
 #include "engine/graphics/Renderer.h"
-#include "engine/host/Layer.h"
+#include "engine/host/Layers.h"
 #include "platform/platform.h"
 
 using namespace display;
@@ -17,8 +18,9 @@ constexpr float kCursorFieldOfView = 0.5f;
 constexpr float kCursorTurnPerMs = 0.001f;
 
 void applyViewport(Renderer& r, const sdk::ViewportRecord& v) {
-    const float width = float(v.screenRect.right - v.screenRect.left);
-    const float height = float(v.screenRect.bottom - v.screenRect.top);
+    // In 64 bits: a module may give any int rectangle.
+    const float width = float(int64_t{v.screenRect.right} - v.screenRect.left);
+    const float height = float(int64_t{v.screenRect.bottom} - v.screenRect.top);
     setProjection(r.pipeline, v.fieldOfView, width, height, float(v.screenRect.left) + width / 2,
                   float(v.screenRect.top) + height / 2);
     setCamera(r.pipeline, v.eyePosition.x, v.eyePosition.y, v.eyePosition.z, v.eyeAngles.x, v.eyeAngles.y,
@@ -71,11 +73,12 @@ void detachRenderer(Renderer& r) {
     freeAllRaw(r.textures);
 }
 
-int registerMesh(Renderer& r, const sdk::Mesh* mesh) {
+int registerMesh(Renderer& r, const sdk::Mesh* mesh, int owner) {
     if (!mesh) return -1;
     for (int i = 0; i < kMaxMeshes; ++i)
         if (!r.meshes[i]) {
             r.meshes[i] = mesh;
+            r.meshOwners[i] = owner;
             return i;
         }
     return -1;
@@ -85,17 +88,31 @@ void unregisterMesh(Renderer& r, int handle) {
     if (handle >= 0 && handle < kMaxMeshes) r.meshes[handle] = nullptr;
 }
 
+void unregisterMeshOf(Renderer& r, int handle, int owner) {
+    if (handle >= 0 && handle < kMaxMeshes && r.meshOwners[handle] == owner) r.meshes[handle] = nullptr;
+}
+
+void unregisterMeshesOf(Renderer& r, int owner) {
+    for (int i = 0; i < kMaxMeshes; ++i)
+        if (r.meshOwners[i] == owner) r.meshes[i] = nullptr;
+}
+
+void unregisterAllMeshes(Renderer& r) {
+    for (const sdk::Mesh*& mesh : r.meshes) mesh = nullptr;
+}
+
 const sdk::Mesh* meshOfEntity(void* renderer, const sdk::Entity& entity) {
     const Renderer& r = *static_cast<const Renderer*>(renderer);
     const int handle = entity.geometryModel;
     return (handle >= 0 && handle < kMaxMeshes) ? r.meshes[handle] : nullptr;
 }
 
-bool setTransformOfObject(Renderer& r, const Layer& layer, sdk::Entity& object) {
-    if (!(object.flags & sdk::kFlagPlaced)) return true;
-    auto& placed = static_cast<sdk::PlacedObject&>(object);
-    if (object.parentId > 0) {
-        if (object.parentId > sdk::kLastObjectId || !objectExists(layer, object.parentId)) return false;
+bool setTransformOfObject(Renderer& r, const Layer& layer, int position) {
+    sdk::PlacedObject* object = placedAt(layer, position);
+    if (!object || !(object->flags & sdk::kFlagPlaced)) return true;
+    sdk::PlacedObject& placed = *object;
+    if (placed.parentId > 0) {
+        if (placed.parentId > sdk::kLastObjectId || !objectExists(layer, placed.parentId)) return false;
         setObjectTransform(r.pipeline, 0, 0, 0, 0, 0, 0, &placed.worldMatrix, 0);
         return true;
     }
@@ -104,13 +121,13 @@ bool setTransformOfObject(Renderer& r, const Layer& layer, sdk::Entity& object) 
     return true;
 }
 
-void drawEntityModel(Renderer& r, sdk::Entity& object) {
+void drawEntityModel(Renderer& r, sdk::Entity& object, const sdk::PlacedObject* placed) {
     if (object.flags & sdk::kFlagOwnMesh) {
         if (const sdk::Mesh* mesh = meshOfEntity(&r, object)) drawMesh(r, *mesh);
         return;
     }
     if (object.geometryModel < 0 || !r.models) return;
-    if (!r.models->prepareEntity(object, r.pipeline)) return;
+    if (placed && !r.models->prepareEntity(*placed, r.pipeline)) return;
     drawModelObjects(r, object.geometryModel, (object.flags & sdk::kFlagPartDrawOption) ? kDrawNoFog : 0);
 }
 
@@ -132,8 +149,9 @@ void drawModelObjects(Renderer& r, int model, int flags) {
 
 void drawObject(Renderer& r, Layer& layer, int objectId) {
     if (!objectExists(layer, objectId)) return;
-    sdk::Entity* object = layer.objects[layer.idMap[objectId]];
-    if (object && setTransformOfObject(r, layer, *object)) drawEntityModel(r, *object);
+    const int position = layer.idMap[objectId];
+    sdk::Entity* object = layer.objects[position];
+    if (object && setTransformOfObject(r, layer, position)) drawEntityModel(r, *object, placedAt(layer, position));
 }
 
 void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
@@ -143,9 +161,10 @@ void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
     r.viewportCount = 0;
     for (int position = 0; position < core.layers.count; ++position) {
         Layer* layer = core.layers.layers[position];
-        if (!layer || layer->hidden) continue;
+        if (!layer || layer->hidden || layer->destroyPending) continue;
+        LayerHold hold(*layer); // what its objects destroy from their draw goes after the walk
         if (layer->options & sdk::kLayerOptionLit)
-            lightContextStep(core.lighting, layer->lighting, layerObjects(*layer), kLightingBudgetMs);
+            lightContextStep(core.lighting, layer->lighting, layerPlacedObjects(*layer), kLightingBudgetMs);
         r.objectCount += layer->objectCount;
         r.viewportCount += layer->viewportCount;
         for (int v = 0; v < layer->viewportCount; ++v) {
@@ -157,11 +176,13 @@ void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
                 sdk::Entity* object = layer->objects[i];
                 if (!object || !object->active || (object->flags & sdk::kFlagHidden)) continue;
                 const uint64_t start = plat::cycleCounter();
-                if (!setTransformOfObject(r, *layer, *object)) continue;
-                if (object->flags & sdk::kFlagCustomDraw)
+                if (!setTransformOfObject(r, *layer, i)) continue;
+                if (object->flags & sdk::kFlagCustomDraw) {
+                    ObjectCall call(*layer, layer->objectIds[i]);
                     object->draw(int32_t(elapsedMs), v);
-                else
-                    drawEntityModel(r, *object);
+                } else {
+                    drawEntityModel(r, *object, placedAt(*layer, i));
+                }
                 object->realizeTime = int32_t(uint32_t(plat::cycleCounter() - start));
             }
         }
@@ -184,7 +205,10 @@ void renderFrame(Renderer& r, Core& core, uint32_t elapsedMs) {
         return;
     }
     renderScene(r, core, elapsedMs);
+    const auto finish = std::chrono::steady_clock::now();
     r.display.endFrame();
+    r.lastFinishUs = uint64_t(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - finish).count());
 }
 
 void renderEntityOnly(Renderer& r, Core& core, sdk::Entity* entity) {

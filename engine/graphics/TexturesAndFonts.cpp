@@ -55,7 +55,10 @@ int printBitmapFont(DisplayDevice& device, int x, int y, const char* format, ...
         const int advance = bitmapAdvance(font, glyph);
         if (advance > 0 && font.image >= 0) {
             const display::Rect source{font.left[glyph], font.top, font.right[glyph], font.bottom};
-            const display::Rect target{x + pen, y, x + pen + advance, y + (font.bottom - font.top)};
+            // The pen may run past the int range from a position near its limits: clamped, not wrapped.
+            const int64_t left = int64_t{x} + pen;
+            const display::Rect target{clampToInt(left), y, clampToInt(left + advance),
+                                       clampToInt(int64_t{y} + font.bottom - font.top)};
             blitImage(device, font.destination, font.image, &target, &source, kBlitFlagKeySource);
         }
         pen += advance;

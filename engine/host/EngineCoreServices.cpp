@@ -51,10 +51,13 @@ void EngineCoreServices::releaseModel(int32_t modelHandle) { ::unloadModel(core_
 void EngineCoreServices::releaseObjectResources(sdk::Entity* object) {
     if (!object) return;
     if (object->flags & sdk::kFlagGeometry) ::unloadModel(core_.models, object->geometryModel);
-    if (object->flags & sdk::kFlagCollision) {
-        auto* placed = static_cast<sdk::PlacedObject*>(object);
-        if (placed->collisionModel >= 0) ::unloadModel(core_.models, placed->collisionModel);
-    }
+    // Its own mesh, when this layer registered it: the table must not outlive the module's arrays.
+    if ((object->flags & sdk::kFlagOwnMesh) && core_.display.renderer)
+        unregisterMeshOf(*core_.display.renderer, object->geometryModel, layer_ ? layer_->layerId : kMeshOwnerCore);
+    // A module may pass any entity with any flags: only a placed object has a collision model field.
+    if (object->flags & sdk::kFlagCollision)
+        if (auto* placed = dynamic_cast<sdk::PlacedObject*>(object); placed && placed->collisionModel >= 0)
+            ::unloadModel(core_.models, placed->collisionModel);
 }
 
 void EngineCoreServices::haltWithMessage(const char* text) {
@@ -168,7 +171,7 @@ void* EngineCoreServices::getWorldDescription() { return &core_.worldDescription
 
 void EngineCoreServices::timeScale(float newScale, float* oldScale) {
     if (oldScale) *oldScale = core_.timeScale;
-    if (newScale >= 0.0f) core_.timeScale = newScale;
+    if (newScale >= 0.0f) core_.timeScale = newScale; // any such scale is clamped where it is applied
 }
 
 int32_t EngineCoreServices::createFromItem(const char* itemName, int32_t level, const uint8_t* initialMessage) {

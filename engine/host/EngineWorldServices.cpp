@@ -8,8 +8,9 @@
 
 namespace {
 
-std::span<sdk::Entity* const> objectsOf(const Layer* layer) {
-    return layer ? layerObjects(*layer) : std::span<sdk::Entity* const>{};
+// The layer's placed objects by array position, null for plain entities: queries read world matrices.
+std::span<sdk::Entity* const> placedObjectsOf(const Layer* layer) {
+    return layer ? layerPlacedObjects(*layer) : std::span<sdk::Entity* const>{};
 }
 
 } // namespace
@@ -21,9 +22,8 @@ EngineWorldServices::EngineWorldServices(Core& core, Layer* layer)
 }
 
 const sdk::PlacedObject* EngineWorldServices::placedObject(int32_t objectId) const {
-    const sdk::Entity* object = layer_ ? objectById(*layer_, objectId) : nullptr;
-    if (!object || !(object->flags & sdk::kFlagPlaced)) return nullptr;
-    return static_cast<const sdk::PlacedObject*>(object);
+    const sdk::PlacedObject* object = layer_ ? placedById(*layer_, objectId) : nullptr;
+    return object && (object->flags & sdk::kFlagPlaced) ? object : nullptr;
 }
 
 int32_t EngineWorldServices::drawModelObjects(int32_t model) {
@@ -74,7 +74,7 @@ const sdk::Contact* EngineWorldServices::collideBox(const sdk::Vec3* centre, con
                                                     int32_t filterMode, const int32_t* filterList) {
     if (contactCount) *contactCount = 0;
     if (!centre || !angles || !halfSizes) return nullptr;
-    return ::collideBox(*queries_, core_.models, objectsOf(layer_), *centre, *angles, *halfSizes, contactCount,
+    return ::collideBox(*queries_, core_.models, placedObjectsOf(layer_), *centre, *angles, *halfSizes, contactCount,
                         filterMode, filterList);
 }
 
@@ -82,6 +82,6 @@ float EngineWorldServices::castRay(const sdk::Vec3* start, const sdk::Vec3* end,
                                    int32_t* triangleIndex, sdk::Vec3* hitNormal, int32_t filterMode,
                                    const int32_t* filterList) {
     if (!start || !end) return kRayMiss;
-    return ::castRay(*queries_, core_.models, objectsOf(layer_), *start, *end, hitId, objectIndex, triangleIndex,
+    return ::castRay(*queries_, core_.models, placedObjectsOf(layer_), *start, *end, hitId, objectIndex, triangleIndex,
                      hitNormal, filterMode, filterList);
 }

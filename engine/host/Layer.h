@@ -54,6 +54,15 @@ struct InputListener {
     int32_t priority = 0;
 };
 
+// The engine's own bookkeeping of one object, by object id. The entity's base words `id`, `handle` and
+// `position` are copies for modules to read: modules may write them, so the engine never trusts them.
+struct ObjectRecord {
+    int32_t handle = -1;
+    int calls = 0;               // engine calls into the entity now running (update, draw, init, message...)
+    bool dying = false;          // its destruction has begun: a second one returns at once
+    bool destroyPending = false; // asked for while it ran a callback; done when the layer's hold ends
+};
+
 struct EventListener {
     int32_t kind;
     int32_t listenerId;
@@ -77,6 +86,12 @@ struct Layer {
     // Objects (absent when the buffers could not be allocated).
     std::unique_ptr<sdk::Entity*[]> objects;
     std::unique_ptr<int[]> idMap; // object id → array position, -1 free
+    std::unique_ptr<int32_t[]> objectIds; // array position → object id
+    // Array position → the entity when it is a placed object (decided from its type at creation), else
+    // null. Only these entities have a world matrix and the fields after the base words.
+    std::unique_ptr<sdk::Entity*[]> placedObjects;
+    std::unique_ptr<ObjectRecord[]> records; // by object id
+    int pendingDestroys = 0;                 // objects with destroyPending set
     int objectCount = 0;
     int nextId = sdk::kFirstObjectId;
     ObjectGroup groups[kGroupCount];
@@ -93,9 +108,12 @@ struct Layer {
 
     sdk::ViewportRecord viewports[kMaxViewports] = {};
     int viewportIdToPosition[kMaxViewports];
+    int viewportIds[kMaxViewports] = {}; // array position → viewport id (the record's `id` is a copy)
     int viewportCount = 0;
 
     sdk::Entity* logicEntity = nullptr;
+    int32_t logicHandle = -1; // entity handle of the logic entity, released with it
+    int logicCalls = 0;       // calls into the logic entity now running
     char logicClass[64] = "none";
     int mode = kModeObjects;
     int focusObject = -1;
@@ -112,7 +130,11 @@ struct Layer {
     int period = 0;
     int skipCounter = 0;
     int inputStopped = 0;
-    int busy = 0; // non-zero while the layer's update or input delivery runs: it cannot be destroyed then
+    // Non-zero while the engine walks the layer or runs a callback of one of its entities (see LayerHold):
+    // destructions asked for meanwhile wait until the outermost hold ends.
+    int busy = 0;
+    bool destroyPending = false; // destroyLayer was called while busy; the core destroys it at a safe point
+    bool closing = false;        // being torn down: no new objects, destructions are the teardown's
     int options = 0;
     LightingProgress lighting; // the background lighting pass of this layer (options kLayerOptionLit)
 };
@@ -121,4 +143,11 @@ struct Layer {
 inline std::span<sdk::Entity* const> layerObjects(const Layer& layer) {
     if (!layer.objects) return {};
     return {layer.objects.get(), static_cast<size_t>(layer.objectCount)};
+}
+
+// The same positions holding only the placed objects (null for plain entities): what code that reads
+// world matrices and the other placed-object fields walks.
+inline std::span<sdk::Entity* const> layerPlacedObjects(const Layer& layer) {
+    if (!layer.placedObjects) return {};
+    return {layer.placedObjects.get(), static_cast<size_t>(layer.objectCount)};
 }

@@ -1,4 +1,5 @@
 // The core's layer table, layer update, input delivery and message routing.
+#include <cctype>
 #include <cstring>
 #include <new>
 
@@ -8,53 +9,91 @@
 
 namespace {
 
+// Counts a running call into the layer logic entity (and holds the layer) for the life of the guard.
+class LogicCall {
+  public:
+    explicit LogicCall(Layer& layer) : hold_(layer), layer_(layer) { ++layer_.logicCalls; }
+    ~LogicCall() { --layer_.logicCalls; }
+    LogicCall(const LogicCall&) = delete;
+    LogicCall& operator=(const LogicCall&) = delete;
+
+  private:
+    LayerHold hold_;
+    Layer& layer_;
+};
+
 void recordPosition(Layer& layer, int position) {
     layer.coreServices->layerPosition = position;
     layer.coreServices->layerId = layer.layerId;
 }
 
-// Destroys a layer's objects and logic entity and releases their registrations.
+// Takes the layer at position out of the table, closing the gap.
+Layer* takeOutLayer(Core& core, int position) {
+    LayerTable& table = core.layers;
+    Layer* layer = table.layers[position];
+    for (int i = position; i + 1 < table.count; ++i) {
+        table.layers[i] = table.layers[i + 1];
+        table.idToPosition[table.layers[i]->layerId] = i;
+        recordPosition(*table.layers[i], i);
+    }
+    table.layers[table.count - 1] = nullptr;
+    table.idToPosition[layer->layerId] = -1;
+    --table.count;
+    return layer;
+}
+
+// Frees the layer logic entity, if any; it is unlinked first so that calls from its `destroy` miss it.
+void destroyLogicEntity(Layer& layer) {
+    Entity* logic = layer.logicEntity;
+    if (!logic) return;
+    layer.logicEntity = nullptr;
+    logic->destroy(sdk::kDestroyFree);
+    releaseHandle(layer.core.modules, layer.logicHandle);
+    layer.logicHandle = -1;
+}
+
+// Destroys a layer's objects and logic entity and releases their registrations. The layer is out of the
+// table already; its entities' `destroy` calls meet consistent tables and cannot add objects.
 void tearDownLayer(Layer& layer) {
-    ModuleTable& modules = layer.core.modules;
-    for (int position = 0; position < layer.objectCount; ++position) {
-        Entity* object = layer.objects[position];
-        if (!object) continue;
-        int handle = object->handle;
-        layer.coreServices->releaseObjectResources(object);
-        object->destroy(sdk::kDestroyFree);
-        layer.objects[position] = nullptr;
-        releaseHandle(modules, handle);
-    }
-    layer.objectCount = 0;
-    if (layer.logicEntity) {
-        layer.logicEntity->destroy(sdk::kDestroyFree);
-        layer.logicEntity = nullptr;
-        releaseByNames(modules, layer.logicClass, layer.logicClass);
-    }
+    layer.closing = true;
+    destroyAllObjects(layer);
+    destroyLogicEntity(layer);
+    if (layer.core.display.renderer) unregisterMeshesOf(*layer.core.display.renderer, layer.layerId);
     layer.inputCount = 0;
     layer.eventCount = 0;
     layer.viewportCount = 0;
 }
 
-// Code 17: replaces the layer logic entity and mode.
-void setLayerLogic(Layer& layer, int newMode, const char* className, int classLength) {
-    ModuleTable& modules = layer.core.modules;
-    if ((layer.mode == kModeLogic || layer.mode == kModeBoth) && layer.logicEntity) {
-        layer.logicEntity->destroy(sdk::kDestroyFree);
-        layer.logicEntity = nullptr;
-        releaseByNames(modules, layer.logicClass, layer.logicClass);
+// Code 17: replaces the layer logic entity and mode. Asked for while the logic entity runs a callback,
+// the switch is queued for the layer's message walk instead, so the entity is never freed under its
+// own call; when the queue is full it is refused.
+void setLayerLogic(Layer& layer, const uint8_t* message, int newMode, const char* className, int classLength) {
+    if (layer.logicCalls > 0) {
+        postToLayer(layer, message);
+        return;
     }
+    ModuleTable& modules = layer.core.modules;
+    if (layer.mode == kModeLogic || layer.mode == kModeBoth) destroyLogicEntity(layer);
     if (newMode == kModeLogic || newMode == kModeBoth) {
         if (classLength > 63) return;
-        std::memcpy(layer.logicClass, className, static_cast<size_t>(classLength));
+        // Stored as the module table stores names, lower-cased.
+        for (int i = 0; i < classLength; ++i)
+            layer.logicClass[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(className[i])));
         layer.logicClass[classLength] = '\0';
         int handle = registerHandle(modules, layer.logicClass, layer.logicClass);
         if (handle == -1) return;
         Entity* entity = createByHandle(modules, handle);
-        if (!entity) return;
+        if (!entity) {
+            releaseHandle(modules, handle);
+            return;
+        }
         layer.logicEntity = entity;
-        entity->init(layer.coreServices.get());
-        entity->active = 1;
+        layer.logicHandle = handle;
+        {
+            LogicCall call(layer);
+            entity->init(layer.coreServices.get());
+        }
+        if (layer.logicEntity == entity) entity->active = 1;
     } else {
         std::strcpy(layer.logicClass, "none");
     }
@@ -66,7 +105,10 @@ void setLayerLogic(Layer& layer, int newMode, const char* className, int classLe
 void broadcast(Layer& layer, const uint8_t* message, bool onlyHandle, int32_t handle) {
     for (int position = 0; position < layer.objectCount; ++position) {
         Entity* object = layer.objects[position];
-        if (object && (!onlyHandle || object->handle == handle)) object->message(message);
+        int32_t id = layer.objectIds[position];
+        if (!object || (onlyHandle && layer.records[id].handle != handle)) continue;
+        ObjectCall call(layer, id);
+        object->message(message);
     }
 }
 
@@ -95,7 +137,7 @@ int routeLayerMessage(Layer& layer, const uint8_t* message, const sdk::EngineMes
             char className[256];
             std::memcpy(className, name, static_cast<size_t>(length));
             className[length] = '\0';
-            setLayerLogic(layer, header.parameter, className, static_cast<int>(std::strlen(className)));
+            setLayerLogic(layer, message, header.parameter, className, static_cast<int>(std::strlen(className)));
         }
         return 0;
     }
@@ -114,8 +156,13 @@ Layer::Layer(Core& owner, int id) : core(owner), layerId(id) {
     for (int& position : viewportIdToPosition) position = -1;
     objects.reset(new (std::nothrow) sdk::Entity*[kObjectArraySize]());
     idMap.reset(new (std::nothrow) int[kObjectArraySize]);
-    if (idMap)
-        for (int i = 0; i < kObjectArraySize; ++i) idMap[i] = -1;
+    objectIds.reset(new (std::nothrow) int32_t[kObjectArraySize]);
+    placedObjects.reset(new (std::nothrow) sdk::Entity*[kObjectArraySize]());
+    records.reset(new (std::nothrow) ObjectRecord[kObjectArraySize]);
+    for (int i = 0; i < kObjectArraySize; ++i) {
+        if (idMap) idMap[i] = -1;
+        if (objectIds) objectIds[i] = -1;
+    }
     messageBuffer.reset(new (std::nothrow) uint8_t[sdk::kMessageBufferBytes]);
 }
 
@@ -140,7 +187,7 @@ Layer* layerById(const Core& core, int layerId) {
 
 int createLayer(Core& core, const char* className) {
     LayerTable& table = core.layers;
-    if (table.count >= kMaxLayers) return -1;
+    if (table.count >= kMaxLayers || table.closingAll) return -1;
     int id = 0;
     while (table.idToPosition[id] != -1) ++id;
     Layer* layer = new (std::nothrow) Layer(core, id);
@@ -157,33 +204,40 @@ int createLayer(Core& core, const char* className) {
     return id;
 }
 
+// A busy layer (its walk or one of its entities' calls is running) is marked and destroyed at the core's
+// next safe point: the call succeeds either way.
 int destroyLayer(Core& core, int layerId) {
-    LayerTable& table = core.layers;
     int position = layerPositionOf(core, layerId);
-    if (position < 0 || !table.layers[position] || table.layers[position]->busy) return 0;
-    Layer* layer = table.layers[position];
+    if (position < 0 || !core.layers.layers[position]) return 0;
+    Layer* layer = core.layers.layers[position];
+    if (layer->busy > 0) {
+        layer->destroyPending = true;
+        return 1;
+    }
+    takeOutLayer(core, position);
     tearDownLayer(*layer);
     delete layer;
-    for (int i = position; i + 1 < table.count; ++i) {
-        table.layers[i] = table.layers[i + 1];
-        table.idToPosition[table.layers[i]->layerId] = i;
-        recordPosition(*table.layers[i], i);
-    }
-    table.layers[table.count - 1] = nullptr;
-    table.idToPosition[layerId] = -1;
-    --table.count;
     return 1;
+}
+
+void destroyPendingLayers(Core& core) {
+    LayerTable& table = core.layers;
+    for (int position = 0; position < table.count;) {
+        const Layer* layer = table.layers[position];
+        if (layer->destroyPending && layer->busy == 0) destroyLayer(core, layer->layerId);
+        else ++position;
+    }
 }
 
 void destroyAllLayers(Core& core) {
     LayerTable& table = core.layers;
-    for (int position = 0; position < table.count; ++position) {
-        tearDownLayer(*table.layers[position]);
-        delete table.layers[position];
-        table.layers[position] = nullptr;
+    table.closingAll = true;
+    while (table.count > 0) {
+        Layer* layer = takeOutLayer(core, 0);
+        tearDownLayer(*layer);
+        delete layer;
     }
-    for (int& position : table.idToPosition) position = -1;
-    table.count = 0;
+    table.closingAll = false;
     core.messageBytes = 0;
 }
 
@@ -240,19 +294,29 @@ int postToLayer(Layer& layer, const uint8_t* message) {
     return 1;
 }
 
+namespace {
+
+int deliverToObject(Layer& layer, int objectId, const uint8_t* message) {
+    Entity* object = objectById(layer, objectId);
+    if (!object) return 0;
+    ObjectCall call(layer, objectId);
+    return object->message(message);
+}
+
+} // namespace
+
 int routeMessage(Layer& layer, const uint8_t* message) {
+    LayerHold hold(layer);
     sdk::EngineMessageHeader header = sdk::readMessageHeader(message);
     switch (header.destination) {
     case sdk::kDestinationLayer: return routeLayerMessage(layer, message, header);
-    case sdk::kDestinationLayerLogic: return layer.logicEntity ? layer.logicEntity->message(message) : 0;
-    case sdk::kDestinationFocusObject: {
-        Entity* focus = objectById(layer, layer.focusObject);
-        return focus ? focus->message(message) : 0;
+    case sdk::kDestinationLayerLogic: {
+        if (!layer.logicEntity) return 0;
+        LogicCall call(layer);
+        return layer.logicEntity->message(message);
     }
-    default: {
-        Entity* object = objectById(layer, header.destination);
-        return object ? object->message(message) : 0;
-    }
+    case sdk::kDestinationFocusObject: return deliverToObject(layer, layer.focusObject, message);
+    default: return deliverToObject(layer, header.destination, message);
     }
 }
 
@@ -273,17 +337,16 @@ static void processLayerMessages(Layer& layer) {
     layer.messageBytes = appended > 0 ? appended : 0;
 }
 
-// Holds a layer busy for the life of the guard, so that code it calls cannot destroy it.
-struct BusyLayer {
-    explicit BusyLayer(Layer& layer) : layer(layer) { ++layer.busy; }
-    ~BusyLayer() { --layer.busy; }
-    Layer& layer;
-};
+static void updateLogicEntity(Layer& layer, int dt) {
+    if (!layer.logicEntity) return;
+    LogicCall call(layer);
+    layer.logicEntity->update(dt);
+}
 
 int updateLayer(Layer& layer, int dt) {
-    BusyLayer guard(layer);
+    LayerHold hold(layer);
     layer.inputStopped = 0;
-    if (layer.runState == kRunSuspended) return 0;
+    if (layer.runState == kRunSuspended || layer.destroyPending) return 0;
     if (layer.runState == kRunThrottled) {
         if (layer.skipCounter < layer.period) {
             ++layer.skipCounter;
@@ -293,12 +356,10 @@ int updateLayer(Layer& layer, int dt) {
     }
     switch (layer.mode) {
     case kModeObjects: updateObjects(layer, dt); break;
-    case kModeLogic:
-        if (layer.logicEntity) layer.logicEntity->update(dt);
-        break;
+    case kModeLogic: updateLogicEntity(layer, dt); break;
     case kModeBoth:
         updateObjects(layer, dt);
-        if (layer.logicEntity) layer.logicEntity->update(dt);
+        updateLogicEntity(layer, dt);
         break;
     default: return -1;
     }
@@ -307,9 +368,13 @@ int updateLayer(Layer& layer, int dt) {
 }
 
 void deliverInput(Layer& layer, uint32_t message, uint32_t wParam, int32_t lParam) {
-    BusyLayer guard(layer);
+    LayerHold hold(layer);
+    if (layer.destroyPending) return;
     if (layer.mode == kModeLogic || layer.mode == kModeBoth) {
-        if (layer.logicEntity) layer.logicEntity->input(message, wParam, lParam);
+        if (layer.logicEntity) {
+            LogicCall call(layer);
+            layer.logicEntity->input(message, wParam, lParam);
+        }
         return;
     }
     if (layer.mode != kModeObjects) return;
@@ -320,7 +385,10 @@ void deliverInput(Layer& layer, uint32_t message, uint32_t wParam, int32_t lPara
             layer.inputList[i] = layer.inputList[--layer.inputCount];
             continue;
         }
-        if (layer.inputLimit < 0 || listener.priority < layer.inputLimit) object->input(message, wParam, lParam);
+        if (layer.inputLimit < 0 || listener.priority < layer.inputLimit) {
+            ObjectCall call(layer, listener.objectId);
+            object->input(message, wParam, lParam);
+        }
         ++i;
     }
 }

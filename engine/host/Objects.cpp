@@ -26,15 +26,33 @@ int groupOfLevel(int level) {
 
 bool isObjectId(int id) { return id >= 1 && id < kObjectArraySize; }
 
-void placeAt(Layer& layer, Entity* object, int position) {
+// The engine's tables of an object's position: its entity, id and placed view; the entity's `position`
+// word is refreshed as a copy for modules.
+void putAt(Layer& layer, int position, Entity* object, int32_t id, Entity* placed) {
     layer.objects[position] = object;
-    layer.idMap[object->id] = position;
+    layer.objectIds[position] = id;
+    layer.placedObjects[position] = placed;
+    layer.idMap[id] = position;
     object->position = position;
 }
 
+void clearAt(Layer& layer, int position) {
+    layer.objects[position] = nullptr;
+    layer.objectIds[position] = -1;
+    layer.placedObjects[position] = nullptr;
+}
+
 void moveObject(Layer& layer, int from, int to) {
-    placeAt(layer, layer.objects[from], to);
-    layer.objects[from] = nullptr;
+    putAt(layer, to, layer.objects[from], layer.objectIds[from], layer.placedObjects[from]);
+    clearAt(layer, from);
+}
+
+void swapObjects(Layer& layer, int a, int b) {
+    Entity* object = layer.objects[a];
+    int32_t id = layer.objectIds[a];
+    Entity* placed = layer.placedObjects[a];
+    putAt(layer, a, layer.objects[b], layer.objectIds[b], layer.placedObjects[b]);
+    putAt(layer, b, object, id, placed);
 }
 
 void recomputeHighestLevel(Layer& layer) {
@@ -116,31 +134,60 @@ void removeFromEventList(Layer& layer, int objectId) {
 }
 
 // Takes the object out of its parent's chain of children; it keeps its own children.
-void unlinkFromParent(Layer& layer, Entity& object) {
-    if (object.parentId >= 0 || object.prevLink >= 0) detachObject(layer, object.id);
+void unlinkFromParent(Layer& layer, Entity& object, int objectId) {
+    if (object.parentId >= 0 || object.prevLink >= 0) detachObject(layer, objectId);
 }
 
-// Removes the object from the array and frees it. The object must exist and not be updating.
-void destroyNow(Layer& layer, int objectId) {
+// Takes an existing object out of the array, closing the gap, and forgets its record. Returns the
+// entity and its handle: the caller frees them, so that calls made from the entity's `destroy` meet
+// consistent tables.
+Entity* takeOutObject(Layer& layer, int objectId, int32_t* handle) {
     int position = layer.idMap[objectId];
     Entity* object = layer.objects[position];
-    if (object->registrations & sdk::kRegisteredInput) removeFromInputList(layer, objectId);
-    if (object->registrations & sdk::kRegisteredEvents) removeFromEventList(layer, objectId);
-    if (object->registrations & sdk::kRegisteredWatched) forgetWatchedObject(layer, objectId);
-    sendEvent(layer, sdk::kEventObjectDestroyed, objectId);
-    unlinkFromParent(layer, *object);
-
-    position = layer.idMap[objectId]; // listeners may have moved objects
-    object = layer.objects[position];
-    int handle = object->handle;
-    layer.coreServices->releaseObjectResources(object);
-    object->destroy(sdk::kDestroyFree);
-    layer.objects[position] = nullptr;
+    ObjectRecord& record = layer.records[objectId];
+    if (record.destroyPending) --layer.pendingDestroys;
+    *handle = record.handle;
+    record = ObjectRecord{};
+    int g = groupOfPosition(layer, position);
+    clearAt(layer, position);
     layer.idMap[objectId] = -1;
-    closeGapInGroup(layer, groupOfPosition(layer, position), position);
+    if (g >= 0) closeGapInGroup(layer, g, position);
     recomputeHighestLevel(layer);
     --layer.objectCount;
+    return object;
+}
+
+void freeObject(Layer& layer, Entity* object, int32_t handle) {
+    layer.coreServices->releaseObjectResources(object);
+    object->destroy(sdk::kDestroyFree);
     releaseHandle(layer.core.modules, handle);
+}
+
+// Destroys an existing object that runs no callback: listeners hear of it, then it leaves the tables
+// and is freed. Marked dying first, so a listener destroying it again returns at once.
+void destroyNow(Layer& layer, int objectId) {
+    LayerHold hold(layer);
+    layer.records[objectId].dying = true;
+    removeFromInputList(layer, objectId);
+    removeFromEventList(layer, objectId);
+    forgetWatchedObject(layer, objectId);
+    sendEvent(layer, sdk::kEventObjectDestroyed, objectId);
+    unlinkFromParent(layer, *objectById(layer, objectId), objectId);
+    int32_t handle = -1;
+    Entity* object = takeOutObject(layer, objectId, &handle);
+    freeObject(layer, object, handle);
+}
+
+// Marks an object that runs a callback for destruction once its layer's hold ends.
+void deferDestruction(Layer& layer, int objectId) {
+    ObjectRecord& record = layer.records[objectId];
+    record.destroyPending = true;
+    ++layer.pendingDestroys;
+    objectById(layer, objectId)->active = 0;
+}
+
+bool hasObjectTables(const Layer& layer) {
+    return layer.objects && layer.idMap && layer.objectIds && layer.placedObjects && layer.records;
 }
 
 } // namespace
@@ -156,9 +203,46 @@ Entity* objectAt(const Layer& layer, int position) {
     return layer.objects[position];
 }
 
+sdk::PlacedObject* placedAt(const Layer& layer, int position) {
+    if (!layer.placedObjects || position < 0 || position >= layer.objectCount) return nullptr;
+    return static_cast<sdk::PlacedObject*>(layer.placedObjects[position]);
+}
+
+sdk::PlacedObject* placedById(const Layer& layer, int objectId) {
+    if (!objectById(layer, objectId)) return nullptr;
+    return placedAt(layer, layer.idMap[objectId]);
+}
+
+LayerHold::LayerHold(Layer& layer) : layer_(layer) { ++layer_.busy; }
+
+LayerHold::~LayerHold() {
+    if (--layer_.busy > 0 || layer_.pendingDestroys == 0) return;
+    // Destroy what was asked for during the hold. Listeners may ask for more meanwhile: the pass over
+    // the ids repeats until none is left; the hold taken here keeps their requests from nesting.
+    ++layer_.busy;
+    for (bool destroyed = true; destroyed && layer_.pendingDestroys > 0;) {
+        destroyed = false;
+        for (int id = sdk::kFirstObjectId; id <= sdk::kLastObjectId; ++id)
+            if (layer_.records[id].destroyPending && objectById(layer_, id)) {
+                destroyNow(layer_, id);
+                destroyed = true;
+            }
+    }
+    --layer_.busy;
+}
+
+ObjectCall::ObjectCall(Layer& layer, int objectId) : hold_(layer), layer_(layer), objectId_(objectId) {
+    ++layer_.records[objectId_].calls;
+}
+
+ObjectCall::~ObjectCall() {
+    ObjectRecord& record = layer_.records[objectId_];
+    if (record.calls > 0) --record.calls;
+}
+
 int createObject(Layer& layer, const char* className, const char* moduleName, const char* itemName,
                  int itemIndex, int level, const uint8_t* initialMessage) {
-    if (!layer.objects || !layer.idMap || layer.objectCount >= kMaxObjects) return -1;
+    if (!hasObjectTables(layer) || layer.closing || layer.objectCount >= kMaxObjects) return -1;
     Core& core = layer.core;
     IdfFile& world = core.worldDescription;
     if (itemName) itemIndex = world.findItem(itemName);
@@ -175,6 +259,8 @@ int createObject(Layer& layer, const char* className, const char* moduleName, co
         releaseHandle(core.modules, handle);
         return -1;
     }
+    // Placed-ness comes from the entity's type, once: its flags are the module's to change.
+    Entity* placed = dynamic_cast<sdk::PlacedObject*>(object);
     object->flags = 0;
     object->registrations = 0;
     object->handle = handle;
@@ -187,9 +273,12 @@ int createObject(Layer& layer, const char* className, const char* moduleName, co
     if (itemIndex >= 0) object->geometryModel = layer.coreServices->loadItemResources(itemIndex, object);
 
     if (layer.idMap[layer.nextId] != -1) advanceNextId(layer); // the id in hand was taken while the layer was full
-    object->id = layer.nextId;
+    int id = layer.nextId;
+    object->id = id;
     int position = openPositionInGroup(layer, groupOfLevel(level));
-    placeAt(layer, object, position);
+    putAt(layer, position, object, id, placed);
+    layer.records[id] = ObjectRecord{};
+    layer.records[id].handle = handle;
     ++layer.objectCount;
     advanceNextId(layer);
     object->level = level;
@@ -199,34 +288,59 @@ int createObject(Layer& layer, const char* className, const char* moduleName, co
     object->firstChild = object->prevLink = object->nextSibling = -1;
     if (level >= 0 && level <= sdk::kHighestNumberedLevel && level > layer.highestLevel) layer.highestLevel = level;
 
-    int id = object->id;
-    if (!object->init(layer.coreServices.get())) {
-        if (objectById(layer, id)) destroyNow(layer, id);
+    bool initialised = false;
+    {
+        ObjectCall call(layer, id);
+        initialised = object->init(layer.coreServices.get()) != 0;
+        if (initialised && !layer.records[id].destroyPending) {
+            if (placed && (object->flags & sdk::kFlagPlaced)) {
+                computeWorldMatrix(&layer, *static_cast<sdk::PlacedObject*>(placed));
+                static_cast<sdk::PlacedObject*>(placed)->litMatrix.m[2][0] = 100.0f;
+            }
+            if (initialMessage) object->message(initialMessage);
+        }
+    }
+    if (!initialised) {
+        destroyObject(layer, id);
         return -1;
     }
-    if (!objectById(layer, id)) return -1; // destroyed by its own init
-    if (object->flags & sdk::kFlagPlaced) {
-        auto* placed = static_cast<sdk::PlacedObject*>(object);
-        computeWorldMatrix(&layer, *placed);
-        placed->litMatrix.m[2][0] = 100.0f;
-    }
-    if (initialMessage) object->message(initialMessage);
+    if (!objectById(layer, id) || layer.records[id].destroyPending) return -1; // destroyed by its own calls
     sendEvent(layer, sdk::kEventObjectCreated, id);
     return id;
 }
 
+// Destruction of an object that runs a callback waits: its own update posts the request to the
+// layer's queue (or, when the queue is full, defers it like any other callback); a teardown in progress
+// destroys every object anyway.
 int destroyObject(Layer& layer, int objectId) {
-    if (!objectById(layer, objectId)) return 0;
+    Entity* object = objectById(layer, objectId);
+    if (!object) return 0;
+    ObjectRecord& record = layer.records[objectId];
+    if (record.dying || record.destroyPending || layer.closing) return 1;
+    if (record.calls == 0) {
+        destroyNow(layer, objectId);
+        return 1;
+    }
     if (objectId == layer.currentObject) {
-        objectById(layer, objectId)->active = 0;
         uint8_t message[sdk::kMessageHeaderBytes];
         sdk::writeEngineMessage(message, sizeof message, sdk::kLayerDestroyObject, sdk::kDestinationLayer, objectId,
                                 nullptr);
-        postToLayer(layer, message);
-        return 1;
+        if (postToLayer(layer, message)) {
+            object->active = 0;
+            return 1;
+        }
     }
-    destroyNow(layer, objectId);
+    deferDestruction(layer, objectId);
     return 1;
+}
+
+void destroyAllObjects(Layer& layer) {
+    if (!hasObjectTables(layer)) return;
+    while (layer.objectCount > 0) {
+        int32_t handle = -1;
+        Entity* object = takeOutObject(layer, layer.objectIds[layer.objectCount - 1], &handle);
+        freeObject(layer, object, handle);
+    }
 }
 
 int findFirstByHandle(Layer& layer, int handle) {
@@ -237,10 +351,10 @@ int findFirstByHandle(Layer& layer, int handle) {
 
 int findNext(Layer& layer) {
     for (int position = layer.iterationPosition + 1; position < layer.objectCount; ++position) {
-        Entity* object = layer.objects[position];
-        if (object && object->handle == layer.iterationHandle) {
+        int32_t id = layer.objectIds[position];
+        if (layer.objects[position] && layer.records[id].handle == layer.iterationHandle) {
             layer.iterationPosition = position;
-            return object->id;
+            return id;
         }
     }
     layer.iterationPosition = layer.objectCount;
@@ -248,19 +362,14 @@ int findNext(Layer& layer) {
 }
 
 int moveWithinLevel(Layer& layer, int objectId, int direction) {
-    Entity* object = objectById(layer, objectId);
-    if (!object) return 0;
-    if (object->level == sdk::kLevelFront) return 1;
-    int g = groupOfPosition(layer, object->position);
-    if (g < 0) return 1;
+    if (!objectById(layer, objectId)) return 0;
+    int start = layer.idMap[objectId];
+    int g = groupOfPosition(layer, start);
+    if (g < 0 || g == kFrontGroup) return 1;
     const ObjectGroup& group = layer.groups[g];
     int step = direction == 0 ? -1 : 1;
-    for (int position = object->position; position + step >= group.first && position + step <= group.last;
-         position += step) {
-        Entity* neighbour = layer.objects[position + step];
-        placeAt(layer, neighbour, position);
-        placeAt(layer, object, position + step);
-    }
+    for (int position = start; position + step >= group.first && position + step <= group.last; position += step)
+        swapObjects(layer, position, position + step);
     return 1;
 }
 
@@ -268,17 +377,20 @@ void updateObjects(Layer& layer, int dt) {
     for (int position = 0; position < layer.objectCount; ++position) {
         Entity* object = layer.objects[position];
         if (!object || !object->active) continue;
+        int32_t id = layer.objectIds[position];
         object->position = position;
-        layer.currentObject = object->id;
-        uint64_t started = plat::cycleCounter();
-        const int id = object->id;
-        object->update(dt);
-        object->executeTime = static_cast<int32_t>(static_cast<uint32_t>(plat::cycleCounter() - started));
+        layer.currentObject = id;
+        {
+            ObjectCall call(layer, id);
+            uint64_t started = plat::cycleCounter();
+            object->update(dt);
+            object->executeTime = static_cast<int32_t>(static_cast<uint32_t>(plat::cycleCounter() - started));
+        }
         layer.currentObject = -1;
         // The object may have moved to another slot during its update (a new level, objects created
         // before it): it is still the one its id names, and its matrix is due all the same.
-        if (objectById(layer, id) == object && (object->flags & sdk::kFlagPlaced))
-            computeWorldMatrix(&layer, *static_cast<sdk::PlacedObject*>(object));
+        sdk::PlacedObject* placed = placedById(layer, id);
+        if (placed && (placed->flags & sdk::kFlagPlaced)) computeWorldMatrix(&layer, *placed);
     }
     followTrackedObjects(layer);
 }
@@ -299,9 +411,8 @@ void computeWorldMatrix(const Layer* layer, sdk::PlacedObject& object) {
         object.angles = {p[3], p[4], p[5]};
         return;
     }
-    const Entity* parentEntity = (layer && object.parentId <= sdk::kLastObjectId) ? objectById(*layer, object.parentId) : nullptr;
-    if (!parentEntity || !(parentEntity->flags & sdk::kFlagPlaced)) return;
-    const auto* parent = static_cast<const sdk::PlacedObject*>(parentEntity);
+    const sdk::PlacedObject* parent = layer ? placedById(*layer, object.parentId) : nullptr;
+    if (!parent || !(parent->flags & sdk::kFlagPlaced)) return;
     float world[4][4];
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c) {
@@ -324,15 +435,16 @@ int attachObject(Layer& layer, int objectId, int parentId) {
         object->prevLink = parentId;
         return 1;
     }
-    Entity* last = objectById(layer, parent->firstChild);
+    int lastId = parent->firstChild;
+    Entity* last = objectById(layer, lastId);
     for (int guard = 0; last && last->nextSibling >= 0 && guard < kMaxObjects; ++guard) {
-        Entity* next = objectById(layer, last->nextSibling);
-        if (!next) return 0;
-        last = next;
+        lastId = last->nextSibling;
+        last = objectById(layer, lastId);
+        if (!last) return 0;
     }
     if (!last) return 0;
     last->nextSibling = objectId;
-    object->prevLink = last->id;
+    object->prevLink = lastId;
     return 1;
 }
 
@@ -351,13 +463,13 @@ int detachObject(Layer& layer, int objectId) {
 namespace {
 
 // Appends the object and, depth first, its children's subtrees; stops when the list is full.
-void collect_r(Layer& layer, const Entity* object, int depth) {
-    if (layer.subtreeCount >= kSubtreeListSize || depth > kMaxObjects) return;
-    layer.subtreeList[layer.subtreeCount++] = object->id;
-    for (const Entity* child = objectById(layer, object->firstChild); child;
-         child = objectById(layer, child->nextSibling)) {
+void collect_r(Layer& layer, int objectId, int depth) {
+    const Entity* object = objectById(layer, objectId);
+    if (!object || layer.subtreeCount >= kSubtreeListSize || depth > kMaxObjects) return;
+    layer.subtreeList[layer.subtreeCount++] = objectId;
+    for (int childId = object->firstChild; objectById(layer, childId); childId = objectById(layer, childId)->nextSibling) {
         if (layer.subtreeCount >= kSubtreeListSize) return;
-        collect_r(layer, child, depth + 1);
+        collect_r(layer, childId, depth + 1);
     }
 }
 
@@ -365,7 +477,7 @@ void collect_r(Layer& layer, const Entity* object, int depth) {
 
 const int32_t* collectSubtree(Layer& layer, int objectId, int32_t* count) {
     layer.subtreeCount = 0;
-    if (const Entity* object = objectById(layer, objectId)) collect_r(layer, object, 0);
+    collect_r(layer, objectId, 0);
     if (count) *count = layer.subtreeCount;
     return layer.subtreeList;
 }
@@ -392,9 +504,10 @@ int rootOf(const Layer& layer, int objectId) {
     const Entity* object = objectById(layer, objectId);
     if (!object || object->parentId < 0 || object->parentId == objectId) return -1;
     for (int guard = 0; guard < kMaxObjects; ++guard) {
-        const Entity* parent = objectById(layer, object->parentId);
+        int parentId = object->parentId;
+        const Entity* parent = objectById(layer, parentId);
         if (!parent || parent == object) return -1;
-        if (parent->parentId < 0) return parent->id;
+        if (parent->parentId < 0) return parentId;
         object = parent;
     }
     return -1;

@@ -1,7 +1,9 @@
 // Viewports of a layer: up to 32 camera records in an ordered array with stable ids.
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
+#include "engine/graphics/Images.h"
 #include "engine/host/Layers.h"
 
 namespace {
@@ -12,11 +14,15 @@ void markWatched(Layer& layer, int objectId) {
     if (Entity* object = objectById(layer, objectId)) object->registrations |= sdk::kRegisteredWatched;
 }
 
+// Rectangles anywhere in the int range: sizes and centres are worked out in 64 bits and clamped.
 void computeDerived(sdk::ViewportRecord& record) {
-    record.width = record.screenRect.right - record.screenRect.left;
-    record.height = record.screenRect.bottom - record.screenRect.top;
-    record.centreX = record.screenRect.left + record.width / 2;
-    record.centreY = record.screenRect.top + record.height / 2;
+    const sdk::Rect rect = record.screenRect; // a copy: the packed record leaves it unaligned
+    const int64_t width = int64_t{rect.right} - rect.left;
+    const int64_t height = int64_t{rect.bottom} - rect.top;
+    record.width = clampToInt(width);
+    record.height = clampToInt(height);
+    record.centreX = clampToInt(rect.left + width / 2);
+    record.centreY = clampToInt(rect.top + height / 2);
     record.projectionScale = std::tan(kHalfPi - record.fieldOfView * 0.5f);
     if (record.projectionScale != 0 && record.width != 0)
         record.aspectFactor = static_cast<float>(record.height) / static_cast<float>(record.width) / record.projectionScale;
@@ -43,9 +49,19 @@ void copyGroups(Layer& layer, sdk::ViewportRecord& target, const sdk::ViewportRe
     if (flags & sdk::kViewportEnabled) target.enabled = source.enabled;
 }
 
+// Rebuilds id → position from the engine's own ids (the records' `id` fields are copies modules may
+// overwrite) and refreshes those copies.
 void reindex(Layer& layer) {
-    for (int position = 0; position < layer.viewportCount; ++position)
-        layer.viewportIdToPosition[layer.viewports[position].id] = position;
+    for (int position = 0; position < layer.viewportCount; ++position) {
+        const int id = layer.viewportIds[position];
+        layer.viewportIdToPosition[id] = position;
+        layer.viewports[position].id = id;
+    }
+}
+
+void moveViewportRecord(Layer& layer, int from, int to) {
+    layer.viewports[to] = layer.viewports[from];
+    layer.viewportIds[to] = layer.viewportIds[from];
 }
 
 } // namespace
@@ -57,7 +73,7 @@ int viewportPositionOf(const Layer& layer, int viewportId) {
 
 int viewportIdAt(const Layer& layer, int position) {
     if (position < 0 || position >= layer.viewportCount) return -1;
-    return layer.viewports[position].id;
+    return layer.viewportIds[position];
 }
 
 sdk::ViewportRecord* getViewport(Layer& layer, int viewportId) {
@@ -72,6 +88,7 @@ int addViewport(Layer& layer, const sdk::ViewportRecord* record) {
     sdk::ViewportRecord& stored = layer.viewports[layer.viewportCount];
     std::memcpy(&stored, record, sizeof stored);
     stored.id = id;
+    layer.viewportIds[layer.viewportCount] = id;
     layer.viewportIdToPosition[id] = layer.viewportCount;
     int32_t flags = stored.flags;
     if (!(flags & sdk::kViewportEnabled)) stored.enabled = 1;
@@ -100,7 +117,7 @@ int addViewport(Layer& layer, const sdk::ViewportRecord* record) {
 int removeViewport(Layer& layer, int viewportId) {
     int position = viewportPositionOf(layer, viewportId);
     if (position < 0) return 0;
-    for (int i = position; i + 1 < layer.viewportCount; ++i) layer.viewports[i] = layer.viewports[i + 1];
+    for (int i = position; i + 1 < layer.viewportCount; ++i) moveViewportRecord(layer, i + 1, i);
     --layer.viewportCount;
     layer.viewportIdToPosition[viewportId] = -1;
     reindex(layer);
@@ -126,14 +143,16 @@ int setViewportVectors(Layer& layer, int viewportId, const sdk::Vec3* position, 
 int moveViewport(Layer& layer, int viewportId, int direction) {
     int position = viewportPositionOf(layer, viewportId);
     if (position < 0) return 0;
-    sdk::ViewportRecord moving = layer.viewports[position];
+    const sdk::ViewportRecord moving = layer.viewports[position];
+    const int movingId = layer.viewportIds[position];
+    int last = direction == 0 ? 0 : layer.viewportCount - 1;
     if (direction == 0) {
-        for (int i = position; i > 0; --i) layer.viewports[i] = layer.viewports[i - 1];
-        layer.viewports[0] = moving;
+        for (int i = position; i > 0; --i) moveViewportRecord(layer, i - 1, i);
     } else {
-        for (int i = position; i + 1 < layer.viewportCount; ++i) layer.viewports[i] = layer.viewports[i + 1];
-        layer.viewports[layer.viewportCount - 1] = moving;
+        for (int i = position; i + 1 < layer.viewportCount; ++i) moveViewportRecord(layer, i + 1, i);
     }
+    layer.viewports[last] = moving;
+    layer.viewportIds[last] = movingId;
     reindex(layer);
     return 1;
 }
@@ -141,9 +160,8 @@ int moveViewport(Layer& layer, int viewportId, int direction) {
 void followTrackedObjects(Layer& layer) {
     for (int i = 0; i < layer.viewportCount; ++i) {
         sdk::ViewportRecord& viewport = layer.viewports[i];
-        const Entity* object = objectById(layer, viewport.trackedObjectId);
-        if (!object || !(object->flags & sdk::kFlagPlaced)) continue;
-        const auto* placed = static_cast<const sdk::PlacedObject*>(object);
+        const sdk::PlacedObject* placed = placedById(layer, viewport.trackedObjectId);
+        if (!placed || !(placed->flags & sdk::kFlagPlaced)) continue;
         viewport.eyePosition = {placed->worldMatrix.m[3][0], placed->worldMatrix.m[3][1], placed->worldMatrix.m[3][2]};
         viewport.eyeAngles = placed->angles;
     }

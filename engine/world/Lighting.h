@@ -92,7 +92,8 @@ void lightObject(LightingEnvironment& env, sdk::Entity& entity, int32_t options)
 // Continues the background pass of one layer for about budgetMs milliseconds: statically lit entities
 // (flags kFlagGeometry | kFlagStaticLit, placed, with a model) get the directional light and the point
 // lights; a never-lit entity is lit whole in one call. Once every entity is done it relights the
-// entities that ask for it (kFlagRelitWhenTurned) when never lit or turned noticeably.
+// entities that ask for it (kFlagRelitWhenTurned) when never lit or turned noticeably. Every non-null
+// entry of objects must be a placed object: its flags alone, which modules write, cannot say so.
 void lightContextStep(LightingEnvironment& env, LightingProgress& progress, std::span<sdk::Entity* const> objects,
                       uint32_t budgetMs);
 

@@ -322,8 +322,14 @@ bool decodeModel(ModelStore& store, const uint8_t* data, const ModelFileView& vi
     entry.tree.reset();
     entry.treeWords = 0;
     if (!view.hasTree) return true;
-    if (view.treeHeader.kind == kModelTreeKindNodeList) return buildStoredTree(store, data, view, entry);
-    return buildReplayedTree(store, data, view, entry);
+    const bool built = view.treeHeader.kind == kModelTreeKindNodeList ? buildStoredTree(store, data, view, entry)
+                                                                      : buildReplayedTree(store, data, view, entry);
+    if (!built) return false;
+    if (!buildQueryTree(entry)) {
+        setError(store, "no memory for the query copy of a tree of %zu bytes", entry.treeWords * 4);
+        return false;
+    }
+    return true;
 }
 
 // First free entry below the high-water mark, else the mark itself; -1 when the table is full.
@@ -341,6 +347,7 @@ void freeEntry(ModelEntry& entry) {
     entry.block.reset();
     entry.tree.reset();
     entry.treeWords = 0;
+    entry.queryTree = {};
 }
 
 int32_t startLoad(ModelStore& store, const char* name) {

@@ -69,8 +69,9 @@ constexpr float kHalfTurn = 3.1415925f;
 } // namespace
 
 KeyPose interpolateKeyPose(ModelFileKey* keys, int32_t keyCount, float keyPosition) {
-    int32_t k = int32_t(std::floor(keyPosition));
-    if (k < 0) k = 0;
+    // The key position is the module's to set (any float): clamped before it becomes an index.
+    const double key = std::floor(double(keyPosition));
+    int32_t k = key > 0 ? int32_t(std::min(key, double(keyCount))) : 0;
     if (k > keyCount - 2) k = keyCount - 2; // key k + 1 must exist
     const bool single = keyCount < 2;
     if (single) k = 0;

@@ -1,5 +1,6 @@
 #include "engine/world/ModuleFonts.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -14,6 +15,16 @@ const sdk::FontRecord* fontAt(const FontTable& table, int font) {
 float glyphWidth(const sdk::FontGlyph& glyph) { return (glyph.u1 - glyph.u0) * kSheetPixels; }
 float glyphHeight(const sdk::FontGlyph& glyph) { return (glyph.v1 - glyph.v0) * kSheetPixels; }
 
+// Glyph rectangles come from the layout file and from modules (the record is theirs to write), and text
+// scales from their rectangles: any float, NaN and infinities included, becomes a pixel count in the int
+// range (NaN counts as 0).
+int pixelsOf(float value) {
+    if (!(value == value)) return 0;
+    if (value >= 2147483520.0f) return INT32_MAX; // the largest float below 2^31
+    if (value <= -2147483648.0f) return INT32_MIN;
+    return static_cast<int>(value);
+}
+
 bool endsWord(char c) { return c == '\0' || c == ' ' || c == '\r' || c == '\n'; }
 
 // Width of the text up to stop(c) in pixels, counting the characters whose glyph exists.
@@ -24,7 +35,7 @@ int measure(const sdk::FontRecord& record, const char* text, Stop stop) {
         uint8_t glyph = record.layout.glyphOfCharacter[static_cast<uint8_t>(*c)];
         if (glyph < record.layout.glyphCount) width += glyphWidth(record.layout.glyphs[glyph]);
     }
-    return static_cast<int>(width);
+    return pixelsOf(width);
 }
 
 bool readLayout(const char* path, sdk::FontLayout& layout) {
@@ -64,7 +75,7 @@ int loadFont(FontTable& table, const char* textureName, const char* layoutName, 
     std::snprintf(record->layoutName, sizeof record->layoutName, "%s", layoutName);
     record->textureHandle = openTexture ? openTexture(context, textureName) : -1;
     if (record->textureHandle < 0 || !readLayout(layoutPath, record->layout)) return -1;
-    record->lineHeight = static_cast<int32_t>(glyphHeight(record->layout.glyphs[0]));
+    record->lineHeight = pixelsOf(glyphHeight(record->layout.glyphs[0]));
     record->refCount = 1;
     record->extraAdvance = 0;
     table.fonts[slot] = std::move(record);
@@ -145,7 +156,7 @@ int fontGlyphQuad(const FontTable& table, int font, const sdk::FontCharPosition&
     constexpr float kHalfSheetPixel = 1.0f / 512.0f;
     cut.u0 += kHalfSheetPixel, cut.u1 += kHalfSheetPixel, cut.v0 += kHalfSheetPixel, cut.v1 += kHalfSheetPixel;
     if (quad) *quad = cut;
-    return static_cast<int>(w);
+    return pixelsOf(w);
 }
 
 void setFontTextScales(FontTable& table, int font, const sdk::FontRect& rect, const char* text, int flags) {

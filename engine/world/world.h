@@ -43,6 +43,33 @@ struct ModelGroup {
     ModelObjectParts* objects;  // objectCount entries; mirrored copies follow the stored objects
 };
 
+// The BSP tree again, laid out for the queries: records in walk order (each back child right after its
+// parent), each holding the bounds of its children's subtrees (all their faces), so that a walk skips the
+// subtrees a query cannot reach without reading them, and the corners of its faces next to one another.
+// Built at load from group 0's positions as they are then.
+struct QueryBounds {
+    float low[3];   // widened by more than any query tolerance
+    float high[3];
+};
+
+struct QueryTreeNode {
+    float normal[3];
+    float distance;
+    int32_t back;              // node index, -1 for none
+    int32_t front;
+    uint32_t firstFace;        // into faceReferences and corners
+    uint32_t faceCount;
+    QueryBounds backBounds;    // meaningless for a missing child
+    QueryBounds frontBounds;
+};
+
+struct QueryTree {
+    std::vector<QueryTreeNode> nodes;      // root first; empty when the model has no tree
+    QueryBounds rootBounds{};
+    std::vector<uint32_t> faceReferences;  // bit 31 cleared
+    std::vector<float> corners;            // nine per face: x, y, z of its three corners
+};
+
 struct ModelEntry {
     int32_t currentGroup = 0;     // level-of-detail group used by the object queries
     float keyPosition = 0;        // animation key position
@@ -59,6 +86,7 @@ struct ModelEntry {
     // at offset 0. Owned by the entry.
     std::unique_ptr<uint32_t[]> tree;
     size_t treeWords = 0;
+    QueryTree queryTree;
     char name[kModelNameSize] = {};
 };
 
@@ -168,16 +196,23 @@ struct RayFrame {
 // query) and work stacks that grow once and are reused, so queries do not allocate in steady state.
 struct QueryState {
     sdk::Contact contacts[kMaxContacts];
+    const void* contactModels[kMaxContacts] = {}; // the model each contact's face belongs to
     int32_t contactCount = 0;
     MeshOfEntityFunction meshOf = nullptr;
     void* meshContext = nullptr;
     std::vector<RayFrame> rayStack;
     std::vector<uint32_t> boxStack;
+    std::vector<uint64_t> missedFaces;  // (entity stamp << 32) | face reference, open addressing
+    uint32_t missedFacesStamp = 0;
     std::vector<Vec3d> posedVertices;
+    // Walk the stored tree record by record, without skipping subtrees: the reference the faster walk
+    // of the query tree is compared against.
+    bool referenceWalk = false;
 };
 
-// The candidates are the objects of the calling module's layer in array order. Entities that take part in
-// queries are placed objects: their world matrix and radius are read.
+// The candidates are the objects of the calling module's layer in array order. Every non-null entry must
+// be a placed object (their world matrix and radius are read); the caller passes null for plain entities,
+// which never take part, whatever their flags or the id filter say.
 //
 // castRay: the first hit along start -> end (world space) over the candidates; returns the fraction along
 // the segment, kRayMiss when nothing is hit. On a hit, *hitId is set to the entity's id; objectIndex,

@@ -48,3 +48,11 @@ inline void faceCorners(const ModelGroup& group0, uint32_t faceReference, Vec3d 
         corner[k] = {v.x, v.y, v.z};
     }
 }
+
+// Widening of the bounds the queries skip work by, relative to the size of their coordinates (at least
+// 1). The queries accept a point up to 0.0001 x that size off a face's plane and up to 0.00001 outside a
+// box; the widening covers both, with the rounding of the walk's crossing points, many times over.
+constexpr double kQueryBoundsWidening = 0.001;
+
+// Builds entry.queryTree from entry.tree and group 0; false when memory runs out.
+bool buildQueryTree(ModelEntry& entry);

@@ -222,6 +222,15 @@ Vec sampleLevel(const TextureRecord& tex, __m256i level, __m256 u, __m256 v, __m
                _mm256_blendv_epi8(nearest.r, linear.r, bilinear), _mm256_blendv_epi8(nearest.a, linear.a, bilinear)};
 }
 
+// The minification filter as it acts on this texture: with a single level, blending between levels
+// samples level 0 only, exactly as choosing the nearest level does.
+uint32_t effectiveMinFilter(const TextureRecord& tex, uint32_t minFilter) {
+    if (tex.desc.levels > 1) return minFilter;
+    if (minFilter == D3DFILTER_MIPLINEAR) return D3DFILTER_MIPNEAREST;
+    if (minFilter == D3DFILTER_LINEARMIPLINEAR) return D3DFILTER_LINEARMIPNEAREST;
+    return minFilter;
+}
+
 // Level and filter per lane from the level of detail, as the reference chooses them.
 Vec sampleTexture(const TextureRecord& tex, const PixelState& state, __m256 u, __m256 v, __m256i lod) {
     const __m256i zero = _mm256_setzero_si256();
@@ -229,11 +238,12 @@ Vec sampleTexture(const TextureRecord& tex, const PixelState& state, __m256 u, _
     const bool magLinear = state.magFilter == D3DFILTER_LINEAR;
     __m256i level = zero;
     bool minLinear = false;
-    switch (state.minFilter) {
+    const uint32_t minFilter = effectiveMinFilter(tex, state.minFilter);
+    switch (minFilter) {
     case D3DFILTER_LINEAR: minLinear = true; break;
     case D3DFILTER_MIPNEAREST:
     case D3DFILTER_LINEARMIPNEAREST:
-        minLinear = state.minFilter == D3DFILTER_LINEARMIPNEAREST;
+        minLinear = minFilter == D3DFILTER_LINEARMIPNEAREST;
         level = _mm256_min_epi32(_mm256_srai_epi32(_mm256_add_epi32(lod, _mm256_set1_epi32(128)), 8),
                                  _mm256_set1_epi32(tex.desc.levels - 1));
         level = _mm256_andnot_si256(magnified, level);
@@ -329,8 +339,9 @@ bool covered(const PixelState& s) {
         case D3DTBLEND_MODULATEMASK: return false;
         default: break;
         }
-        if (s.minFilter == D3DFILTER_MIPLINEAR || s.minFilter == D3DFILTER_LINEARMIPLINEAR)
-            return false;
+        // Blending between two levels is left to the reference; a one-level texture has nothing to blend.
+        const uint32_t minFilter = effectiveMinFilter(*s.texture, s.minFilter);
+        if (minFilter == D3DFILTER_MIPLINEAR || minFilter == D3DFILTER_LINEARMIPLINEAR) return false;
     }
     return s.srcBlend != D3DBLEND_BOTHSRCALPHA && s.srcBlend != D3DBLEND_BOTHINVSRCALPHA;
 }

@@ -11,6 +11,8 @@ namespace {
 const char kUsage[] =
     "usage: bsp --batch IN.qlf [--merge] [--normals] [--textures] [--bsp] [--fast-build] [--fast-load]\n"
     "                          [--export OUT.qff] [--save OUT.qlf]\n"
+    "       bsp --import MODEL -o OUT.qlf [--scale S] [--up y|z] [--flip-v] [--paletted] [--max-side N]\n"
+    "       bsp --convert-image IN OUT.tga [--paletted] [--max-side N]\n"
     "       bsp --help\n"
     "       bsp [IN.qlf]          (the compiler's window)\n"
     "\n"

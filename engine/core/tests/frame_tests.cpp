@@ -117,6 +117,31 @@ TEST_F(FrameTest, QuitStopsMessageProcessingAndTheNextFrameEnds) {
     EXPECT_EQ(core->frame(), -1);
 }
 
+// A quit sent at once, outside the core's message walk, must not cut the next walk short: there the
+// first message would be handled and then handled again by the walk after.
+TEST_F(FrameTest, AQuitSentOutsideTheWalkDoesNotStopTheNextOne) {
+    core->coreServices->sendMessage(sdk::kCoreQuit, sdk::kDestinationCore, 0, nullptr);
+    core->state = kStateRunning; // as a restart leaves it
+    auto first = engineMessage(5, 7), second = engineMessage(6, 7);
+    ASSERT_EQ(core->postToCore(first.data()), 1);
+    ASSERT_EQ(core->postToCore(second.data()), 1);
+    core->frame();
+    core->frame();
+    EXPECT_EQ(entity->codes, (std::vector<int32_t>{5, 6}));
+}
+
+// While halted, each queued event meets the engine keys once, however many halted frames pass.
+TEST_F(FrameTest, HaltedFramesHandEachQueuedEventToTheKeysOnce) {
+    core->coreServices->haltWithMessage("stopped");
+    const int mode = core->mouseMode;
+    core->queueInput(WM_MBUTTONDOWN, 0, 0);
+    for (int i = 0; i < 2; ++i) core->frame();
+    EXPECT_NE(core->mouseMode, mode); // flipped once, not once a frame
+    core->queueInput(WM_MBUTTONDOWN, 0, 0);
+    for (int i = 0; i < 4; ++i) core->frame();
+    EXPECT_EQ(core->mouseMode, mode);
+}
+
 TEST_F(FrameTest, EngineMessagesPrintAndStopInput) {
     auto print = printMessage("hello there"), stopInput = engineMessage(32, 2);
     core->queueInput(WM_KEYDOWN, 'A', 0);

@@ -1,10 +1,25 @@
 // The frame timer's clamping, per-second counting and wrap-around.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+
 #include "engine/core/Diagnostics.h"
 #include "engine/core/FrameTimer.h"
 
 namespace {
+
+// A module may set any time scale of 0 or more, infinity included: dt stays in 0..INT32_MAX.
+TEST(FrameTimer, ScaledMillisecondsStayInTheIntRange) {
+    const struct {
+        uint32_t ms;
+        float scale;
+        int32_t dt;
+    } cases[] = {{16, 1.0f, 16},     {16, 0.5f, 8},          {16, 0.0f, 0},         {16, INFINITY, INT32_MAX},
+                 {0, INFINITY, 0},  {1000, 1e30f, INT32_MAX}, {16, NAN, 0},        {10000, 3e5f, INT32_MAX},
+                 {1000, 2147483.0f, 2147483000}};
+    for (const auto& c : cases) EXPECT_EQ(scaledMilliseconds(c.ms, c.scale), c.dt) << c.ms << " x " << c.scale;
+}
 
 TEST(FrameTimer, FirstTickAfterConstructionReportsTheClamp) {
     FrameTimer timer;

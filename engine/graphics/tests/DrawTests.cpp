@@ -3,6 +3,7 @@
 
 #include "RenderFixture.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdarg>
 #include <limits>
@@ -313,6 +314,8 @@ TEST_F(DrawTest, SceneDrawsObjectsThroughEveryEnabledViewport) {
         object->geometryModel = 0;
         object->setPlacement(p.x, p.y, 10, 0, 0, 0);
         layer.idMap[object->id] = layer.objectCount;
+        layer.objectIds[layer.objectCount] = object->id;
+        layer.placedObjects[layer.objectCount] = object.get();
         layer.objects[layer.objectCount++] = object.get();
         objects.push_back(std::move(object));
     }
@@ -386,6 +389,8 @@ TEST_F(DrawTest, WorldServicesForwardToTheRenderer) {
     object.geometryModel = 0;
     object.setPlacement(0, 0, 10, 0, 0, 0);
     layer.idMap[object.id] = 0;
+    layer.objectIds[0] = object.id;
+    layer.placedObjects[0] = &object;
     layer.objects[layer.objectCount++] = &object;
     world.drawObject(object.id);
     EXPECT_EQ(core.display.statistics.modelsUnclipped, 1);
@@ -394,6 +399,98 @@ TEST_F(DrawTest, WorldServicesForwardToTheRenderer) {
     EXPECT_FLOAT_EQ(object.worldMatrix.m[3][1], 3);
     layer.objectCount = 0;
     destroyAllLayers(core);
+}
+
+// Values a module may pass to the draw services, at and past the limits of their types: each call
+// either draws something sensible or nothing, and (under the sanitizers) nothing undefined happens.
+TEST_F(DrawTest, SpritesRefuseGridsThatDoNotFitAndClampTheRest) {
+    const struct {
+        int columns, rows, frame;
+        float x, size, brightness;
+        int texture;
+        int sent; // triangles sent
+        uint16_t centre;
+    } cases[] = {
+        {65536, 65536, 5, 0, 10, 1, -1, 0, 0},           // 2^32 cells: refused, no division by zero
+        {46341, 46341, 0, 0, 10, 1, -1, 0, 0},           // just over INT_MAX cells
+        {INT_MAX, 1, INT_MAX, 0, 10, 1, -1, 2, 0xFFFF},  // fits
+        {1, 1, INT_MAX, 0, 10, 1, INT_MAX, 2, 0},        // texture + frame past the int range: no texture
+        {1, 1, 0, 0, 10, 7.5f, -1, 2, 0xFFFF},           // brightness above 1 is 1
+        {1, 1, 0, 0, 10, -3, -1, 2, 0},                  // below 0 is 0
+        {1, 1, 0, 0, 10, NAN, -1, 2, 0},                 // NaN is 0
+        {1, 1, 0, NAN, 10, 1, -1, 0, 0},                 // NaN position: nothing
+        {1, 1, 0, INFINITY, 10, 1, -1, 0, 0},            // infinite position: nothing
+        {1, 1, 0, 0, 1e30f, 1, -1, 2, 0xFFFF},           // huge size: cut at the view
+        {1, 1, 0, 0, 3e38f, 1, -1, 0, 0},                // so huge its extent is infinite: nothing
+    };
+    for (const auto& c : cases) {
+        device->clear(D3DCLEAR_TARGET, nullptr, 0, 0, 0);
+        const int before = displayDevice->statistics.trianglesSent;
+        drawSprite(*renderer, c.x, 0, 10, c.size, c.texture, c.brightness, c.columns, c.rows, c.frame);
+        EXPECT_EQ(displayDevice->statistics.trianglesSent - before, c.sent) << c.columns << " " << c.brightness;
+        if (c.texture == -1) {
+            EXPECT_EQ(pixelAt(32, 32), c.centre) << c.columns << " " << c.brightness;
+        }
+    }
+    EXPECT_GE(displayDevice->spriteArea, 0); // saturates, never wraps
+}
+
+// Triangles with a corner at infinity or NaN, or an edge lying in a clip plane: the clipper's crossings
+// give no usable fraction there, and colours must still convert to int.
+TEST_F(DrawTest, ClippingDegenerateAndInfiniteTrianglesStaysDefined) {
+    const float inf = INFINITY;
+    const float corners[][3][3] = {
+        {{inf, 0, 10}, {0, 1, 10}, {0, -1, 10}},
+        {{NAN, 0, 10}, {0, 1, 10}, {0, -1, 10}},
+        {{-inf, inf, 10}, {0, 0, inf}, {1, -1, 10}},
+        {{10, 0, 10}, {10, 5, 10}, {-5, 0, 10}},  // one edge on the right plane x = z
+        {{10, -10, 10}, {10, 10, 10}, {0, 0, 0}}, // an edge on the right plane, a corner at the eye
+        {{0, 0, 0}, {0, 0, 0}, {10, 0, 10}},
+    };
+    for (const auto& triangle : corners) {
+        sdk::WorldVertex v[3] = {};
+        for (int i = 0; i < 3; ++i) {
+            v[i].x = triangle[i][0];
+            v[i].y = triangle[i][1];
+            v[i].z = triangle[i][2];
+            v[i].diffuse = 0xFF00FF00u * uint32_t(i + 1);
+            v[i].specular = 0xFF123456u;
+        }
+        drawWorldTriangle(*renderer, -1, v, 0);
+    }
+    const ScreenVertex screen[3] = {{NAN, 10, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 0},
+                                    {inf, 32, 0.5f, 1, 0x00000000, 0xFF000000, 0, 0},
+                                    {10, -inf, 0.5f, 1, 0xFF00FF00, 0xFF000000, 0, 0}};
+    drawScreenTriangle(*renderer, screen, -1);
+    device->flush();
+}
+
+// The texture font's pen advancing from a position near the int limits does not wrap round.
+TEST_F(DrawTest, TextNearTheIntLimitsDoesNotOverflow) {
+    renderer->textureFont.extraAdvance = 1 << 20;
+    EXPECT_EQ(printTextureFont(*renderer, INT_MAX - 5, INT_MAX, "ABCD"), 4 << 20);
+    EXPECT_EQ(printTextureFont(*renderer, INT_MIN, INT_MIN, "ABCD"), 4 << 20);
+    device->flush();
+}
+
+// Stretched images and blits with rectangles anywhere in the int range, and NaN or huge fractions.
+TEST_F(DrawTest, ImageRectanglesAtTheIntLimitsAreClipped) {
+    const int image = createImage(*displayDevice, 8, 8);
+    ASSERT_GE(image, 0);
+    const float fractions[][3] = {{NAN, 0, 1}, {0, NAN, 1}, {0, 0, NAN}, {-3e38f, 0, 3e38f},
+                                  {0, 3e38f, 1}, {-INFINITY, 0, INFINITY}, {0, 0, 0.5f}};
+    for (const auto& f : fractions) drawImageStretched(*displayDevice, image, f[0], f[1], f[2], 0);
+    const Rect rects[] = {{INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {INT_MAX - 1, 0, INT_MAX, 4}, {-4, -4, 4, 4}};
+    for (const Rect& dest : rects)
+        for (const Rect& source : rects) {
+            blitImage(*displayDevice, kImageBackBuffer, image, &dest, &source, 0);
+            blitImageToBackBuffer(*displayDevice, image, dest, source, 0);
+        }
+    const uint32_t pixels[4] = {0xFFFFFFFF, 0x80FF0000, 0, 0xFF00FF00};
+    LockedRect locked = lockSurface(device->backBuffer);
+    for (const Rect& dest : rects) alphaBlend(pixels, 2, 2, Rect{0, 0, 2, 2}, locked, device->backBuffer.format, dest);
+    unlockSurface(device->backBuffer);
+    freeImage(*displayDevice, image);
 }
 
 // The statistics' submitted figure counts what modules hand in as triangles (world triangles, meshes),

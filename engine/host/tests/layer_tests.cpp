@@ -390,13 +390,17 @@ TEST_F(LayerTest, FocusLayerFromAClassAndDestroyAllReleasesEverything) {
     EXPECT_EQ(core->modules.modules[0].refCount, 0);
 }
 
-TEST_F(LayerTest, ALayerCannotBeDestroyedFromInsideItsOwnUpdate) {
+// A layer closing itself from its own update: the call succeeds, the layer stays until the walk is over
+// and goes at the core's next safe point.
+TEST_F(LayerTest, ALayerDestroyedFromInsideItsOwnUpdateGoesAfterTheWalk) {
     Layer& layer = newLayer();
     int killer = create(layer, "layerkiller", 1);
     updateLayer(layer, 1);
-    EXPECT_EQ(objectById(layer, killer)->reservedWords[2], 0);
+    EXPECT_EQ(objectById(layer, killer)->reservedWords[2], 1);
     EXPECT_EQ(core->layers.count, 1);
-    EXPECT_EQ(destroyLayer(*core, layer.layerId), 1); // from outside it can
+    EXPECT_TRUE(layer.destroyPending);
+    destroyPendingLayers(*core);
+    EXPECT_EQ(core->layers.count, 0);
 }
 
 // An item's geometry gives every object its model, but bounds and radius go only into placed objects:

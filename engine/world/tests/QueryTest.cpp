@@ -1,5 +1,6 @@
 #include "engine/world/tests/WorldTestSupport.h"
 
+#include <cstring>
 #include <random>
 
 using namespace qfftest;
@@ -251,6 +252,30 @@ TEST(CollideBox, ContactsPerFaceOncePerQuery) {
     EXPECT_EQ(count, 2);
 }
 
+// Two different models share face references: a face of each is its own contact.
+TEST(CollideBox, EqualFaceReferencesOfTwoModelsAreTwoContacts) {
+    auto store = makeStore();
+    const int32_t one = load(*store, gridModel(4));
+    const int32_t other = load(*store, gridModel(4));
+    ASSERT_GE(other, 0) << store->lastError;
+    ASSERT_NE(one, other);
+    TestObject first(10, 0, 0, 0, 10, kModelEntity, one);
+    TestObject second(11, 0, 0, 0, 10, kModelEntity, other);
+    sdk::Entity* objects[] = {&first, &second};
+    QueryState state;
+    int32_t count = -1;
+    const sdk::Contact* contacts =
+        collideBox(state, *store, objects, {1.5f, 1.5f, 0}, {0, 0, 0}, {0.6f, 0.6f, 0.5f}, &count, kFilterAll, nullptr);
+    ASSERT_NE(contacts, nullptr);
+    ASSERT_EQ(count, 2 * 16);
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(contacts[i].id, i < 16 ? 10 : 11) << i;
+        if (i >= 16) {
+            EXPECT_EQ(contacts[i].faceReference, contacts[i - 16].faceReference) << i;
+        }
+    }
+}
+
 TEST(CollideBox, ListStopsAt1024Contacts) {
     auto store = makeStore();
     const int32_t handle = load(*store, gridModel(24));  // 1152 triangles
@@ -322,6 +347,83 @@ TEST(CastRay, TreeWalkAgreesWithTestingEveryTriangle) {
     }
     EXPECT_GT(hits, 100);
     EXPECT_GT(compared, 350);
+}
+
+
+// The walk of the query tree skips subtrees by their bounds; it must give exactly what the walk of the
+// stored tree gives, bit for bit, for rays and boxes that graze faces, lie in their planes, start on them,
+// miss everything, or come as odd values.
+TEST(QueryTree, RaysAndBoxesMatchTheStoredTreeWalk) {
+    struct Case {
+        const char* name;
+        Model model;
+        float scale;  // of the random coordinates
+    };
+    Model bumpy = bumpyModel(12, 16, 12, 4);
+    addStreamTree(&bumpy);
+    Case cases[] = {{"bumpy", bumpy, 90}, {"grid", gridModel(12), 14}, {"planes", planeModel(), 12}};
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto store = makeStore();
+        const int32_t handle = load(*store, c.model);
+        ASSERT_GE(handle, 0) << store->lastError;
+        // One entity turned and moved, so that both queries work in a frame of their own.
+        TestObject turned(10, 3, -2, 1, 1000, kModelEntity, handle);
+        const Rotation r = rotationFromAngles(0.3f, -0.7f, 1.1f);
+        for (int row = 0; row < 3; ++row)
+            for (int k = 0; k < 3; ++k) turned.worldMatrix.m[row][k] = float(r.row[row][k]);
+        TestObject plain(11, 0, 0, 0, 1000, kModelEntity, handle);
+        sdk::Entity* objects[] = {&turned, &plain};
+        QueryState fast, reference;
+        reference.referenceWalk = true;
+
+        std::mt19937 random(7);
+        std::uniform_real_distribution<float> coordinate(-c.scale, c.scale);
+        std::uniform_int_distribution<int> grid(-2, 14);
+        std::uniform_real_distribution<float> size(0.0f, c.scale / 4);
+        auto point = [&](int i) -> sdk::Vec3 {
+            // Every third point on the lattice of the grid and plane faces, so that segments lie in face
+            // planes and pass through edges and corners.
+            if (i % 3 == 0) return {float(grid(random)), float(grid(random)), float(grid(random) % 2)};
+            return {coordinate(random), coordinate(random), coordinate(random)};
+        };
+        int hits = 0, contacts = 0;
+        for (int i = 0; i < 600; ++i) {
+            const sdk::Vec3 a = point(i), b = i % 50 == 7 ? a : point(i + 1);
+            const Ray want = cast(reference, *store, objects, a, b);
+            const Ray got = cast(fast, *store, objects, a, b);
+            EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << "ray " << i << ": " << want.fraction << " vs " << got.fraction;
+            hits += want.fraction != kRayMiss;
+
+            const sdk::Vec3 angles{coordinate(random), coordinate(random), coordinate(random)};
+            sdk::Vec3 half{size(random), size(random), size(random)};
+            if (i % 40 == 3) half.y = -half.y;
+            if (i % 40 == 5) half = {0, 0, 0};
+            const int32_t mode = kFilterAll | (i % 10 == 0 ? kFilterFirstContact : 0);
+            int32_t wantCount = -1, gotCount = -2;
+            const sdk::Contact* wantList = collideBox(reference, *store, objects, a, angles, half, &wantCount, mode, nullptr);
+            const sdk::Contact* gotList = collideBox(fast, *store, objects, a, angles, half, &gotCount, mode, nullptr);
+            ASSERT_EQ(wantCount, gotCount) << "box " << i;
+            EXPECT_EQ(wantList == nullptr, gotList == nullptr);
+            if (wantCount > 0) {
+                EXPECT_EQ(std::memcmp(wantList, gotList, sizeof *wantList * size_t(wantCount)), 0) << "box " << i;
+            }
+            contacts += wantCount;
+        }
+        EXPECT_GT(hits, 30);
+        EXPECT_GT(contacts, 30);
+
+        const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+        for (const sdk::Vec3& odd : {sdk::Vec3{nan, 0, 0}, sdk::Vec3{inf, 1, 1}, sdk::Vec3{1, -inf, 0}}) {
+            const Ray want = cast(reference, *store, objects, odd, {1, 1, -1});
+            const Ray got = cast(fast, *store, objects, odd, {1, 1, -1});
+            EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0);
+            int32_t wantCount = -1, gotCount = -2;
+            collideBox(reference, *store, objects, {1, 1, 0}, {0, 0, 0}, odd, &wantCount, kFilterAll, nullptr);
+            collideBox(fast, *store, objects, {1, 1, 0}, {0, 0, 0}, odd, &gotCount, kFilterAll, nullptr);
+            EXPECT_EQ(wantCount, gotCount);
+        }
+    }
 }
 
 } // namespace

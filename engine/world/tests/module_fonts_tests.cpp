@@ -1,6 +1,8 @@
 // The module font table: sharing, measuring, line breaking and glyph clipping.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -144,6 +146,28 @@ TEST_F(ModuleFontTest, TextIsStretchedToItsRectangleWithFlagBit0) {
     EXPECT_FLOAT_EQ(table.scaleX, 1.0f);
     setFontTextScales(table, font, rect, "AB", 0);
     EXPECT_FLOAT_EQ(table.scaleX, 1.0f);
+}
+
+// The font record is the module's to write: NaN, infinite or huge glyph rectangles and text rectangles
+// give pixel counts in the int range, never an undefined conversion.
+TEST_F(ModuleFontTest, ExtremeGlyphsAndRectanglesGiveBoundedWidths) {
+    sdk::FontRecord* record = getFont(table, font);
+    const float values[] = {NAN, INFINITY, -INFINITY, 3e38f, -3e38f, 1e9f};
+    for (float value : values) {
+        record->layout.glyphs[1].u1 = value;
+        const int width = fontTextWidth(table, font, "AAAA");
+        EXPECT_TRUE(value == value || width == 0) << value;
+        if (value == 3e38f) {
+            EXPECT_EQ(width, INT32_MAX);
+        }
+        const sdk::FontRect rect{0, value, value, 0};
+        setFontTextScales(table, font, rect, "AB", 1);
+        GlyphQuad quad;
+        table.clip = {-INFINITY, INFINITY, INFINITY, -INFINITY};
+        fontGlyphQuad(table, font, sdk::FontCharPosition{0, 0, 0, 0}, 'B', &quad);
+        const int32_t* breaks = nullptr;
+        fontQuery(table, font, &breaks, "AB AB");
+    }
 }
 
 TEST_F(ModuleFontTest, ReloadReopensEveryTexture) {

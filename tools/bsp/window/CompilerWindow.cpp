@@ -1,5 +1,6 @@
 #include "tools/bsp/window/CompilerWindow.h"
 
+#include "tools/bsp/import/import.h"
 #include "tools/bsp/window/WindowPrompts.h"
 
 #include <algorithm>
@@ -34,6 +35,7 @@ namespace {
 const char kWindowTitle[] = "QLF editor";
 const char kSceneFilter[] = "Quarry Final (*.qlf)";
 const char kModelFilter[] = "quarry file format (*.qff)";
+const char kImportFilter[] = "Models (*.gltf *.glb *.obj *.dae *.fbx *.3ds *.ply *.stl *.blend *.x *.lwo *.ase);;All files (*)";
 // How often the status bar's clock moves while an operation runs.
 constexpr int kElapsedTickMs = 200;
 
@@ -170,6 +172,7 @@ compiler::Progress& CompilerWindow::progressSink() { return *progress_; }
 void CompilerWindow::buildMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     open_ = file->addAction("&Open", this, &CompilerWindow::openFile);
+    import_ = file->addAction("&Import...", this, &CompilerWindow::importFile);
     save_ = file->addAction("&Save", this, &CompilerWindow::saveFile);
     exportAs_ = file->addAction("&Export as...", this, &CompilerWindow::exportModelAs);
     exportTextures_ = file->addAction("&Export textures", this, [this] { startOperation(Operation::ExportTextures); });
@@ -193,6 +196,7 @@ void CompilerWindow::setCommandState(CommandState state) {
     // Save waits for a first operation; until then the file holds what the scene holds.
     save_->setEnabled(state == CommandState::SceneWorked);
     open_->setEnabled(state != CommandState::Running);
+    import_->setEnabled(state != CommandState::Running);
     break_->setEnabled(state == CommandState::Running);
 }
 
@@ -242,6 +246,24 @@ void CompilerWindow::openFile() {
     if (isBusy() || !confirmDiscard()) return;
     const QString path = chooseSceneToOpen();
     if (!path.isEmpty()) openUntilRead(path);
+}
+
+// A model in another program's format becomes a working file (named by the user, textures beside it),
+// which is then opened as the current scene.
+void CompilerWindow::importFile() {
+    if (isBusy() || !confirmDiscard()) return;
+    const QString model = prompts_.chooseFile(this, fileRequest(false, "Import", kImportFilter, "", QString()));
+    if (model.isEmpty()) return;
+    const QString output = prompts_.chooseFile(
+        this, fileRequest(true, "Save imported scene as", kSceneFilter, "qlf", QFileInfo(model).completeBaseName() + ".qlf"));
+    if (output.isEmpty()) return;
+    std::string error;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool imported = importer::importModel(filePath(model).constData(), filePath(output).constData(), {}, *progress_, &error);
+    QApplication::restoreOverrideCursor();
+    flushLog();
+    if (imported) openUntilRead(output);
+    else prompts_.warn(this, "Can't import model", QString::fromLocal8Bit(error.c_str()));
 }
 
 void CompilerWindow::openPath(const QString& path) {

@@ -54,6 +54,7 @@ public:
 public slots:
     void appendLog(const QString& line);
     void openFile();
+    void importFile();
     void saveFile();
     void exportModelAs();
     void breakOperation();
@@ -112,6 +113,7 @@ private:
     QLabel* elapsedLabel_ = nullptr;
 
     QAction* open_ = nullptr;
+    QAction* import_ = nullptr;
     QAction* save_ = nullptr;
     QAction* exportAs_ = nullptr;
     QAction* exportTextures_ = nullptr;

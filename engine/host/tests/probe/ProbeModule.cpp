@@ -91,6 +91,79 @@ public:
     sdk::Entity* destroy(int32_t flags) override { return sdk::destroyAs(this, flags); }
 };
 
+// Does one thing to the engine from inside the callbacks its plan names, as modules may: the plan is
+// set by the test in spare words (or, for init, by the class name) and the last result is kept.
+#define PRANK_ACTION reservedWords[3]
+#define PRANK_WHEN reservedWords[4]
+#define PRANK_TARGET reservedWords[5]
+#define PRANK_RESULT reservedWords[6]
+#define PRANK_RUNS reservedWords[7]
+
+enum PrankAction : int32_t {
+    kPrankNothing,
+    kPrankDestroyTarget,  // destroyObject(target)
+    kPrankDestroyLayer,   // destroyLayer(own layer)
+    kPrankCreatePlain,    // createByClass("plain")
+    kPrankMoveLayerFirst, // moveLayer(own layer, to the front)
+    kPrankSetLogic,       // code 17: layer logic "PROBE" in capitals, mode both, sent at once
+};
+enum PrankWhen : int32_t { kWhenUpdate = 1, kWhenDraw = 2, kWhenInput = 4, kWhenMessage = 8, kWhenDestroy = 16, kWhenInit = 32 };
+
+class Prankster : public Counter {
+public:
+    Prankster(int32_t action = kPrankNothing, int32_t when = 0) {
+        PRANK_ACTION = action;
+        PRANK_WHEN = when;
+    }
+    int32_t init(sdk::CoreServices* s) override {
+        Counter::init(s);
+        flags |= sdk::kFlagCustomDraw;
+        PRANK_TARGET = id;
+        act(kWhenInit);
+        return 1;
+    }
+    int32_t update(int32_t dt) override {
+        Counter::update(dt);
+        act(kWhenUpdate);
+        return 0;
+    }
+    int32_t draw(int32_t, int32_t) override {
+        act(kWhenDraw);
+        return 1;
+    }
+    int32_t input(uint32_t m, uint32_t w, int32_t l) override {
+        Counter::input(m, w, l);
+        act(kWhenInput);
+        return 0;
+    }
+    int32_t message(const uint8_t* m) override {
+        Counter::message(m);
+        act(kWhenMessage);
+        return 0;
+    }
+    sdk::Entity* destroy(int32_t flags) override {
+        act(kWhenDestroy);
+        return sdk::destroyAs(this, flags);
+    }
+
+private:
+    void act(int32_t when) {
+        if (!(PRANK_WHEN & when)) return;
+        ++PRANK_RUNS;
+        const int32_t own = services->ownLayerId();
+        switch (PRANK_ACTION) {
+        case kPrankDestroyTarget: PRANK_RESULT = services->destroyObject(PRANK_TARGET); break;
+        case kPrankDestroyLayer: PRANK_RESULT = services->destroyLayer(own); break;
+        case kPrankCreatePlain: PRANK_RESULT = services->createByClass("plain", 1, nullptr); break;
+        case kPrankMoveLayerFirst: PRANK_RESULT = services->moveLayer(own, 0); break;
+        case kPrankSetLogic:
+            PRANK_RESULT = services->sendMessage(sdk::kLayerSetLogic, sdk::kDestinationLayer, 2, "S", 5, "PROBE");
+            break;
+        default: break;
+        }
+    }
+};
+
 // Steps one unit along x and moves one slot toward the front of its level, both inside its update.
 class Shifter : public Counter {
 public:
@@ -332,5 +405,8 @@ ENGINE_MODULE_EXPORT_CREATE_ENTITY(className) {
     if (std::strcmp(className, "plain") == 0) return new (std::nothrow) Plain;
     if (std::strcmp(className, "shifter") == 0) return new (std::nothrow) Shifter;
     if (std::strcmp(className, "layerkiller") == 0) return new (std::nothrow) LayerKiller;
+    if (std::strcmp(className, "prankster") == 0) return new (std::nothrow) Prankster;
+    if (std::strcmp(className, "initlayerkiller") == 0) return new (std::nothrow) Prankster(kPrankDestroyLayer, kWhenInit);
+    if (std::strcmp(className, "initselfkiller") == 0) return new (std::nothrow) Prankster(kPrankDestroyTarget, kWhenInit);
     return nullptr;
 }

@@ -133,7 +133,7 @@ TEST_F(CompilerWindowTest, TitlePlaceAndMenus) {
     QStringList top;
     for (QAction* a : window->menuBar()->actions()) top << a->text();
     EXPECT_EQ(top, QStringList({"&File", "&Action", "&Options"}));
-    EXPECT_EQ(menuTexts(0), QStringList({"&Open", "&Save", "&Export as...", "&Export textures", "-", "E&xit"}));
+    EXPECT_EQ(menuTexts(0), QStringList({"&Open", "&Import...", "&Save", "&Export as...", "&Export textures", "-", "E&xit"}));
     EXPECT_EQ(menuTexts(1), QStringList({"Brea&k!", "Create &BSP", "Calculate &normals", "&First optimization"}));
     EXPECT_EQ(menuTexts(2), QStringList({"&BSP"}));
 }
@@ -141,10 +141,10 @@ TEST_F(CompilerWindowTest, TitlePlaceAndMenus) {
 TEST_F(CompilerWindowTest, CommandsEnabledAtStartAfterOpenDuringAndAfterAnOperation) {
     const QStringList sceneCommands = {"&Export as...", "&Export textures", "E&xit",    "Create &BSP",
                                        "Calculate &normals", "&First optimization", "&BSP"};
-    EXPECT_EQ(enabledCommands(), QStringList({"&Open", "E&xit"}));
+    EXPECT_EQ(enabledCommands(), QStringList({"&Open", "&Import...", "E&xit"}));
 
     window->openPath(scatteredScene(1500));
-    EXPECT_EQ(enabledCommands(), QStringList({"&Open"}) + sceneCommands);
+    EXPECT_EQ(enabledCommands(), QStringList({"&Open", "&Import..."}) + sceneCommands);
 
     action("&Action", "Create &BSP")->trigger();
     EXPECT_EQ(enabledCommands(), QStringList({"E&xit", "Brea&k!"}));
@@ -153,7 +153,7 @@ TEST_F(CompilerWindowTest, CommandsEnabledAtStartAfterOpenDuringAndAfterAnOperat
     prompts.answers = {QMessageBox::Yes};
     action("&Action", "Brea&k!")->trigger();
     ASSERT_TRUE(waitIdle());
-    EXPECT_EQ(enabledCommands(), QStringList({"&Open", "&Save"}) + sceneCommands);
+    EXPECT_EQ(enabledCommands(), QStringList({"&Open", "&Import...", "&Save"}) + sceneCommands);
     EXPECT_EQ(window->windowTitle(), "QLF editor");
 }
 
@@ -189,6 +189,30 @@ TEST_F(CompilerWindowTest, DroppingTwoFilesOpensTheFirst) {
     EXPECT_TRUE(prompts.fileRequests.empty());
 }
 
+TEST_F(CompilerWindowTest, ImportMakesAModelTheCurrentSceneOrWarnsWhy) {
+    QFile model(file("tri.obj"));
+    ASSERT_TRUE(model.open(QIODevice::WriteOnly));
+    model.write("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nf 1 2 3\nf 2 4 3\n");
+    model.close();
+    prompts.files = {file("tri.obj"), file("scene.qlf")};
+    action("&File", "&Import...")->trigger();
+    ASSERT_EQ(prompts.fileRequests.size(), 2u);
+    EXPECT_FALSE(prompts.fileRequests[0].save);
+    EXPECT_TRUE(prompts.fileRequests[1].save);
+    EXPECT_EQ(prompts.fileRequests[1].startName, "tri.qlf");
+    ASSERT_NE(window->scene(), nullptr);
+    EXPECT_EQ(window->currentPath(), file("scene.qlf"));
+    EXPECT_EQ(lodTriangleCount(*window->scene(), 0), 2u);
+    EXPECT_TRUE(QFile::exists(file("DefaultMaterial.tga")));  // Assimp's material for a file without one
+
+    prompts.files = {file("scene.qlf"), file("again.qlf")};  // a working file is no model
+    action("&File", "&Import...")->trigger();
+    ASSERT_EQ(prompts.warnings.size(), 1);
+    EXPECT_TRUE(prompts.warnings[0].startsWith("Can't import model: " + file("scene.qlf") + ": ")) << prompts.warnings[0].toStdString();
+    EXPECT_FALSE(QFile::exists(file("again.qlf")));
+    EXPECT_EQ(window->currentPath(), file("scene.qlf"));  // the open scene stays
+}
+
 TEST_F(CompilerWindowTest, AnUnreadableFileWarnsAndAsksAgain) {
     const QString broken = file("broken.qlf");
     QFile out(broken);
@@ -216,7 +240,7 @@ TEST_F(CompilerWindowTest, AnUnreadableFileWarnsAndAsksAgain) {
     window->openPath(broken);
     EXPECT_EQ(prompts.warnings.size(), 2);
     EXPECT_EQ(window->scene(), nullptr);
-    EXPECT_EQ(enabledCommands(), QStringList({"&Open", "E&xit"}));
+    EXPECT_EQ(enabledCommands(), QStringList({"&Open", "&Import...", "E&xit"}));
 }
 
 TEST_F(CompilerWindowTest, OpenOffersToCreateAMissingFile) {

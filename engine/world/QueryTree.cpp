@@ -1,0 +1,103 @@
+// The query tree: the stored BSP tree copied into walk order with subtree bounds and face corners, so
+// that the ray and box queries read compact memory and skip the subtrees they cannot reach.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "engine/world/world_local.h"
+
+namespace {
+
+struct PendingNode {
+    uint32_t word;    // the record in the stored tree
+    int32_t parent;   // node index, -1 for the root
+    bool front;       // which child of the parent it is
+};
+
+void copyNodes(const ModelEntry& entry, QueryTree& out) {
+    const ModelGroup& group0 = *entry.groups[0];
+    std::vector<PendingNode> pending{{0, -1, false}};
+    while (!pending.empty()) {
+        const PendingNode next = pending.back();
+        pending.pop_back();
+        const int32_t index = int32_t(out.nodes.size());
+        if (next.parent >= 0) (next.front ? out.nodes[size_t(next.parent)].front : out.nodes[size_t(next.parent)].back) = index;
+        const TreeRecordRef record{entry.tree.get(), next.word};
+        QueryTreeNode node{};
+        const Vec3d normal = record.normal();
+        node.normal[0] = float(normal.x);
+        node.normal[1] = float(normal.y);
+        node.normal[2] = float(normal.z);
+        node.distance = float(record.distance());
+        node.back = node.front = -1;
+        node.firstFace = uint32_t(out.faceReferences.size());
+        for (const uint32_t* face = record.faces();; ++face) {
+            out.faceReferences.push_back(*face & 0x7fffffffu);
+            Vec3d corner[3];
+            faceCorners(group0, *face, corner);
+            for (const Vec3d& c : corner) out.corners.insert(out.corners.end(), {float(c.x), float(c.y), float(c.z)});
+            if (*face & uint32_t(kFaceReferenceLast)) break;
+        }
+        node.faceCount = uint32_t(out.faceReferences.size()) - node.firstFace;
+        out.nodes.push_back(node);
+        // The back child is pushed last so that it is taken next and follows its parent.
+        if (record.front() >= 0) pending.push_back({uint32_t(record.front()), index, true});
+        if (record.back() >= 0) pending.push_back({uint32_t(record.back()), index, false});
+    }
+}
+
+// Children follow their parents, so one pass from the end gathers every subtree's bounds; each is then
+// widened and handed to its parent.
+void computeBounds(QueryTree& tree) {
+    std::vector<QueryBounds> subtree(tree.nodes.size());
+    for (size_t n = tree.nodes.size(); n-- > 0;) {
+        const QueryTreeNode& node = tree.nodes[n];
+        QueryBounds& bounds = subtree[n];
+        std::fill(std::begin(bounds.low), std::end(bounds.low), std::numeric_limits<float>::infinity());
+        std::fill(std::begin(bounds.high), std::end(bounds.high), -std::numeric_limits<float>::infinity());
+        for (uint32_t f = node.firstFace; f < node.firstFace + node.faceCount; ++f)
+            for (int k = 0; k < 3; ++k)
+                for (int axis = 0; axis < 3; ++axis) {
+                    const float value = tree.corners[9 * size_t(f) + size_t(3 * k + axis)];
+                    bounds.low[axis] = std::min(bounds.low[axis], value);
+                    bounds.high[axis] = std::max(bounds.high[axis], value);
+                }
+        for (const int32_t child : {node.back, node.front}) {
+            if (child < 0) continue;
+            for (int axis = 0; axis < 3; ++axis) {
+                bounds.low[axis] = std::min(bounds.low[axis], subtree[size_t(child)].low[axis]);
+                bounds.high[axis] = std::max(bounds.high[axis], subtree[size_t(child)].high[axis]);
+            }
+        }
+    }
+    for (QueryBounds& bounds : subtree) {
+        double size = 1;
+        for (int axis = 0; axis < 3; ++axis) size = std::max({size, std::fabs(double(bounds.low[axis])), std::fabs(double(bounds.high[axis]))});
+        const double widening = kQueryBoundsWidening * size;
+        for (int axis = 0; axis < 3; ++axis) {
+            bounds.low[axis] = float(bounds.low[axis] - widening);
+            bounds.high[axis] = float(bounds.high[axis] + widening);
+        }
+    }
+    for (QueryTreeNode& node : tree.nodes) {
+        if (node.back >= 0) node.backBounds = subtree[size_t(node.back)];
+        if (node.front >= 0) node.frontBounds = subtree[size_t(node.front)];
+    }
+    if (!subtree.empty()) tree.rootBounds = subtree[0];
+}
+
+} // namespace
+
+bool buildQueryTree(ModelEntry& entry) {
+    entry.queryTree = {};
+    if (!entry.tree) return true;
+    try {
+        copyNodes(entry, entry.queryTree);
+        computeBounds(entry.queryTree);
+    } catch (const std::bad_alloc&) {
+        entry.queryTree = {};
+        return false;
+    }
+    return true;
+}
