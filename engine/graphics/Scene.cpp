@@ -145,8 +145,9 @@ void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
     for (int position = 0; position < core.layers.count; ++position) {
         Layer* layer = core.layers.layers[position];
         if (!layer || layer->hidden) continue;
-        if (layer->options & sdk::kLayerOptionLit)
-            lightContextStep(core.lighting, layer->lighting, layerObjects(*layer), kLightingBudgetMs);
+        if ((layer->options & sdk::kLayerOptionLit) &&
+            lightContextStep(core.lighting, layer->lighting, layerObjects(*layer), kLightingBudgetMs))
+            reportLightingPass(stderr, layer->layerId, layer->lighting, kLightingBudgetMs);
         r.objectCount += layer->objectCount;
         r.viewportCount += layer->viewportCount;
         for (int v = 0; v < layer->viewportCount; ++v) {
