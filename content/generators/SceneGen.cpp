@@ -2,19 +2,15 @@
 // an arcade, pillars and a bridge over a creek), the props placed by the world description (crate, lamp
 // post, obelisk, the spinning artefact with three levels of detail) and the 3D pointer.
 //   content_scenegen DIR [TEXTURE_NAME...]
-// Where the world compiler is built, DIR receives working scene files (name.qlf) for `bsp --batch`, and one
-// more, textures.qlf, that names every texture given so that one batch run converts them all. Otherwise
-// DIR receives the compiled models (name.qff) directly.
+// DIR receives working scene files (name.qlf) for `bsp --batch`, and one more, textures.qlf, that names
+// every texture given so that one batch run converts them all.
 #include <cmath>
 #include <cstdio>
 #include <string>
 
-#include "content/generators/ModelExport.h"
-#if CONTENT_WRITES_WORKING_SCENES
-#include "content/generators/WorkingScene.h"
-#endif
 #include "content/generators/Noise.h"
 #include "content/generators/SceneGeometry.h"
+#include "content/generators/WorkingScene.h"
 
 namespace {
 
@@ -306,11 +302,7 @@ SceneModel textureSet(int count, char** names) {
 }
 
 const char* save(const SceneModel& model, const std::string& dir, const char* name) {
-#if CONTENT_WRITES_WORKING_SCENES
     return saveWorkingScene(model, dir + "/" + name + ".qlf");
-#else
-    return exportCompiledModel(model, dir + "/" + name + ".qff");
-#endif
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "common/formats/TfTexture.h"
 #include "content/generators/ContentFiles.h"
 #include "content/generators/Noise.h"
 
@@ -223,28 +222,6 @@ Picture flame() {
     return p;
 }
 
-// The TF file of a picture, as the world compiler writes it from a 16-bit image: one level (mip-mapped
-// textures would take the rasteriser's slow path), R5G6B5, or A1R5G5B5 when the picture has alpha.
-const char* writeTf(const std::string& path, const Picture& picture) {
-    const bool hasAlpha = !picture.alpha.empty();
-    const TfHeader header{kTfMagic, 0, hasAlpha ? kTfFormatArgb1555 : kTfFormatRgb565, 1, 0,
-                          uint32_t(picture.width), uint32_t(picture.height)};
-    const auto channel = [](float v, float top) { return uint16_t(std::lround(std::clamp(v, 0.0f, 1.0f) * top)); };
-    std::vector<uint16_t> pixels;
-    for (int y = 0; y < picture.height; ++y)
-        for (int x = 0; x < picture.width; ++x) {
-            const float* c = picture.at(x, y);
-            if (hasAlpha) {
-                const bool opaque = picture.alpha[size_t(y) * size_t(picture.width) + size_t(x)] >= 0.5f;
-                pixels.push_back(uint16_t((opaque ? 0x8000 : 0) | channel(c[0], 31) << 10 | channel(c[1], 31) << 5 |
-                                          channel(c[2], 31)));
-            } else {
-                pixels.push_back(uint16_t(channel(c[0], 31) << 11 | channel(c[1], 63) << 5 | channel(c[2], 31)));
-            }
-        }
-    return writeTfFile(path.c_str(), header, pixels.data(), pixels.size());
-}
-
 // The HUD's crest, top right: a blue crystal in a gold ring on black (black is left out when blitted).
 Picture emblem() {
     Picture p(64, 64);
@@ -279,11 +256,11 @@ struct Source {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: %s TGA_DIR IMAGES_DIR [TF_DIR]\n", argv[0]);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s TGA_DIR IMAGES_DIR\n", argv[0]);
         return 2;
     }
-    const std::string tgaDir = argv[1], imageDir = argv[2], tfDir = argc == 4 ? argv[3] : "";
+    const std::string tgaDir = argv[1], imageDir = argv[2];
     const Source textures[] = {{"grass", grass}, {"stone", stone},     {"bricks", bricks}, {"wood", wood},
                                {"crate", crate}, {"metal", metal}, {"crystal", crystal}, {"flame", flame}};
     const Source images[] = {{"emblem", emblem}, {"panel", panel}};
@@ -294,7 +271,6 @@ int main(int argc, char** argv) {
     for (const Source& source : textures) {
         const Picture picture = source.make();
         const char* error = content::writeFileAtomically(tgaDir + "/" + source.name + ".tga", content::encodeTga16(picture));
-        if (!error && !tfDir.empty()) error = writeTf(tfDir + "/" + source.name + ".tf", picture);
         if (error) return fail(error);
     }
     // The plank texture once more as a common-format picture, for the prop that comes in through the

@@ -163,8 +163,9 @@ void renderScene(Renderer& r, Core& core, uint32_t elapsedMs) {
         Layer* layer = core.layers.layers[position];
         if (!layer || layer->hidden || layer->destroyPending) continue;
         LayerHold hold(*layer); // what its objects destroy from their draw goes after the walk
-        if (layer->options & sdk::kLayerOptionLit)
-            lightContextStep(core.lighting, layer->lighting, layerPlacedObjects(*layer), kLightingBudgetMs);
+        if ((layer->options & sdk::kLayerOptionLit) &&
+            lightContextStep(core.lighting, layer->lighting, layerPlacedObjects(*layer), kLightingBudgetMs))
+            reportLightingPass(stderr, layer->layerId, layer->lighting, kLightingBudgetMs);
         r.objectCount += layer->objectCount;
         r.viewportCount += layer->viewportCount;
         for (int v = 0; v < layer->viewportCount; ++v) {

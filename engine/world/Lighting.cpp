@@ -295,24 +295,43 @@ void lightObject(LightingEnvironment& env, sdk::Entity& entity, int32_t options)
     if (ModelEntry* model = findModelToChange(*env.models, entity.geometryModel)) lightModel(env, *model, direction);
 }
 
-void lightContextStep(LightingEnvironment& env, LightingProgress& progress, std::span<sdk::Entity* const> objects,
+bool lightContextStep(LightingEnvironment& env, LightingProgress& progress, std::span<sdk::Entity* const> objects,
                       uint32_t budgetMs) {
     if (progress.generation != env.generation) progress = LightingProgress{0, 0, 0, 0, env.generation};
-    if (!env.models) return;
+    if (!env.models) return false;
     const uint32_t start = now(env);
-    constexpr int32_t kStaticFlags = sdk::kFlagGeometry | sdk::kFlagStaticLit;
     const int32_t count = int32_t(objects.size());
+    const bool finishing = progress.entity < count;
+    if (finishing && progress.finished) {
+        // Entities added since the last pass finished: a new pass over them, with figures of its own.
+        progress.frames = 0;
+        progress.longestStepMs = 0;
+        progress.finished = false;
+    }
+    constexpr int32_t kStaticFlags = sdk::kFlagGeometry | sdk::kFlagStaticLit;
     for (; progress.entity < count; ++progress.entity) {
         sdk::Entity* entity = objects[size_t(progress.entity)];
         sdk::PlacedObject* placed = entity && (entity->flags & kStaticFlags) == kStaticFlags ? placedOf(*entity) : nullptr;
         ModelEntry* model = placed ? findModelToChange(*env.models, placed->geometryModel) : nullptr;
-        if (model) {
-            if (!lightStaticEntity(env, progress, *placed, *model, start, budgetMs)) return;
-            placed->litMatrix.m[2][0] = 0.0f;
-        }
+        if (model && !lightStaticEntity(env, progress, *placed, *model, start, budgetMs)) break;
+        if (model) placed->litMatrix.m[2][0] = 0.0f;
         progress.group = progress.object = progress.vertex = 0;
     }
+    if (finishing) {
+        ++progress.frames;
+        progress.longestStepMs = std::max(progress.longestStepMs, now(env) - start);
+    }
+    if (progress.entity < count) return false;
     relightTurnedEntities(env, objects);
+    if (!finishing) return false;
+    progress.finished = true;
+    return true;
+}
+
+void reportLightingPass(std::FILE* out, int32_t layerId, const LightingProgress& progress, uint32_t budgetMs) {
+    std::fprintf(out, "lighting: layer %d lit in %d frame%s, longest step %u ms (budget %u ms)\n", int(layerId),
+                 int(progress.frames), progress.frames == 1 ? "" : "s", unsigned(progress.longestStepMs),
+                 unsigned(budgetMs));
 }
 
 int32_t loadPointLights(LightingEnvironment& env, IdfFile& world) {

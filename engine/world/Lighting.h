@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <span>
 
 #include <sdk/Entity.h>
@@ -67,13 +68,17 @@ struct LightingEnvironment {
 };
 
 // Where one layer's background pass resumes: positions in the layer's object array, the model's groups,
-// the group's objects and the object's vertices. Each lit layer keeps its own.
+// the group's objects and the object's vertices. Each lit layer keeps its own, with the figures of its
+// current pass for the report made when the pass has been over every entity.
 struct LightingProgress {
     int32_t entity = 0;
     int32_t group = 0;
     int32_t object = 0;
     int32_t vertex = 0;
     uint32_t generation = 0;
+    int32_t frames = 0;          // steps of this pass that found work left
+    uint32_t longestStepMs = 0;  // the longest of those steps, by the lighting clock
+    bool finished = false;       // the pass has been over every entity and reported so
 };
 
 // Makes the editable block the active one, derives the colour terms, hands the fog to the renderer and
@@ -94,8 +99,15 @@ void lightObject(LightingEnvironment& env, sdk::Entity& entity, int32_t options)
 // lights; a never-lit entity is lit whole in one call. Once every entity is done it relights the
 // entities that ask for it (kFlagRelitWhenTurned) when never lit or turned noticeably. Every non-null
 // entry of objects must be a placed object: its flags alone, which modules write, cannot say so.
-void lightContextStep(LightingEnvironment& env, LightingProgress& progress, std::span<sdk::Entity* const> objects,
+// True on the step that finishes a pass over every entity: the first after a restart of the pass
+// (applyLight, a new layer) and again after entities added later. The progress then holds the pass's
+// frames and longest step, for reportLightingPass.
+bool lightContextStep(LightingEnvironment& env, LightingProgress& progress, std::span<sdk::Entity* const> objects,
                       uint32_t budgetMs);
+
+// Writes one line on a finished pass of a layer: how many frames it took and its longest step against
+// the budget.
+void reportLightingPass(std::FILE* out, int32_t layerId, const LightingProgress& progress, uint32_t budgetMs);
 
 // Replaces the point lights with those the world description lists (item "lights", one "light" record
 // naming each light's item; see README). Returns the number loaded.

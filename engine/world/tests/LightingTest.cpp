@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <random>
+#include <string>
 #include <unistd.h>
 
 #include "common/formats/tests/IdfTestFiles.h"
@@ -286,6 +288,63 @@ TEST_F(LightingFixture, NeverLitEntityIsLitWholeAndTheMarkCleared) {
     EXPECT_EQ(progress.object, 0);
     EXPECT_EQ(fresh.litMatrix.m[2][0], 0.0f);
     EXPECT_EQ(vertex(model, 0, 0, 599).specular, 0xffffffu | kVertexLit);
+}
+
+// A clock that moves on 3 ms at every reading.
+uint32_t gSteppingNow = 0;
+uint32_t steppingClock() { return gSteppingNow += 3; }
+
+std::string reportText(const LightingProgress& progress) {
+    std::FILE* file = std::tmpfile();
+    reportLightingPass(file, 7, progress, 5);
+    std::rewind(file);
+    char line[160] = {};
+    if (!std::fgets(line, sizeof line, file)) line[0] = 0;
+    std::fclose(file);
+    return line;
+}
+
+TEST_F(LightingFixture, AFinishedPassIsReportedOnceWithItsFramesAndLongestStep) {
+    const int32_t model = worldtest::load(*store, modelOfGroups({{objectAt(3, 0, 0, 0, {0, 0, 127})}}));
+    TestObject a(10, 0, 0, 0, 1, kStaticLit, model), b(11, 0, 0, 0, 1, kStaticLit, model),
+        c(12, 0, 0, 0, 1, kStaticLit, model), d(13, 0, 0, 0, 1, kStaticLit, model);
+    sdk::Entity* objects[] = {&a, &b, &c, &d};
+    const std::span<sdk::Entity* const> firstThree(objects, 3);
+    applyWhiteLight();
+    // With a budget of 5 ms each step lights one entity: the clock reads 3 at the start, 6 before the
+    // first object and 9 before the next (out of time), and 12 at the end, a step of 9 ms. The last step
+    // ends after its one object: 6 ms.
+    env.clock = steppingClock;
+    gSteppingNow = 0;
+    EXPECT_FALSE(lightContextStep(env, progress, firstThree, 5));
+    EXPECT_FALSE(lightContextStep(env, progress, firstThree, 5));
+    EXPECT_TRUE(lightContextStep(env, progress, firstThree, 5));
+    EXPECT_EQ(progress.frames, 3);
+    EXPECT_EQ(progress.longestStepMs, 9u);
+    EXPECT_EQ(reportText(progress), "lighting: layer 7 lit in 3 frames, longest step 9 ms (budget 5 ms)\n");
+    // Once only: later frames have nothing left to light and leave the figures alone.
+    for (int frame = 0; frame < 3; ++frame) EXPECT_FALSE(lightContextStep(env, progress, firstThree, 5));
+    EXPECT_EQ(progress.frames, 3);
+
+    // An entity added later: a pass over it, with figures of its own.
+    env.clock = [] { return uint32_t(0); };
+    EXPECT_TRUE(lightContextStep(env, progress, objects, 5));
+    EXPECT_EQ(progress.frames, 1);
+    EXPECT_EQ(progress.longestStepMs, 0u);
+    EXPECT_EQ(reportText(progress), "lighting: layer 7 lit in 1 frame, longest step 0 ms (budget 5 ms)\n");
+    EXPECT_FALSE(lightContextStep(env, progress, objects, 5));
+
+    // A new light starts the pass again, and it is reported again.
+    applyWhiteLight({0, 0, 1}, 0.0f, 0.5f);
+    EXPECT_TRUE(lightContextStep(env, progress, objects, 5));
+    EXPECT_EQ(progress.frames, 1);
+    EXPECT_FALSE(lightContextStep(env, progress, objects, 5));
+
+    // A layer without objects has no pass to report.
+    LightingProgress empty;
+    EXPECT_FALSE(lightContextStep(env, empty, {}, 5));
+    EXPECT_FALSE(lightContextStep(env, empty, {}, 5));
+    EXPECT_EQ(empty.frames, 0);
 }
 
 TEST_F(LightingFixture, ApplyLightRelightsEveryStaticEntityFromTheFirstInEveryLayer) {
