@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/formats/TfTexture.h"
 #include "content/generators/ContentFiles.h"
 #include "content/generators/Noise.h"
 
@@ -222,6 +223,21 @@ Picture flame() {
     return p;
 }
 
+// The TF file of a sprite sheet with transparent texels: one level, A1R5G5B5. The world compiler's texture
+// export writes R5G6B5 only, which has no alpha to cut the sheet's background away.
+const char* writeTf(const std::string& path, const Picture& picture) {
+    const TfHeader header{kTfMagic, 0, kTfFormatArgb1555, 1, 0, uint32_t(picture.width), uint32_t(picture.height)};
+    const auto channel = [](float v) { return uint16_t(std::lround(std::clamp(v, 0.0f, 1.0f) * 31)); };
+    std::vector<uint16_t> pixels;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            const float* c = picture.at(x, y);
+            const bool opaque = picture.alpha[size_t(y) * size_t(picture.width) + size_t(x)] >= 0.5f;
+            pixels.push_back(uint16_t((opaque ? 0x8000 : 0) | channel(c[0]) << 10 | channel(c[1]) << 5 | channel(c[2])));
+        }
+    return writeTfFile(path.c_str(), header, pixels.data(), pixels.size());
+}
+
 // The HUD's crest, top right: a blue crystal in a gold ring on black (black is left out when blitted).
 Picture emblem() {
     Picture p(64, 64);
@@ -256,11 +272,11 @@ struct Source {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s TGA_DIR IMAGES_DIR\n", argv[0]);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s TGA_DIR IMAGES_DIR TEXTURES_DIR\n", argv[0]);
         return 2;
     }
-    const std::string tgaDir = argv[1], imageDir = argv[2];
+    const std::string tgaDir = argv[1], imageDir = argv[2], tfDir = argv[3];
     const Source textures[] = {{"grass", grass}, {"stone", stone},     {"bricks", bricks}, {"wood", wood},
                                {"crate", crate}, {"metal", metal}, {"crystal", crystal}, {"flame", flame}};
     const Source images[] = {{"emblem", emblem}, {"panel", panel}};
@@ -270,7 +286,9 @@ int main(int argc, char** argv) {
     };
     for (const Source& source : textures) {
         const Picture picture = source.make();
-        const char* error = content::writeFileAtomically(tgaDir + "/" + source.name + ".tga", content::encodeTga16(picture));
+        const char* error = picture.alpha.empty()
+                                ? content::writeFileAtomically(tgaDir + "/" + source.name + ".tga", content::encodeTga16(picture))
+                                : writeTf(tfDir + "/" + source.name + ".tf", picture);
         if (error) return fail(error);
     }
     // The plank texture once more as a common-format picture, for the prop that comes in through the

@@ -9,6 +9,7 @@ namespace {
 constexpr float kPi = 3.14159265f;
 constexpr float kSkyRadius = 60.0f;
 constexpr int32_t kFlareMs = 600;
+constexpr int32_t kAlphaTestEnableState = 15; // the display device's render state switching the alpha test
 
 uint32_t argb(float r, float g, float b) {
     auto c = [](float v) { return uint32_t(v < 0 ? 0 : v > 1 ? 255 : v * 255.0f); };
@@ -95,6 +96,11 @@ void Effects::flare(const sdk::Vec3& at) {
 
 int32_t Effects::draw(int32_t, int32_t) {
     if (!world_ || texture_ < 0) return 0;
+    // Sprites draw with the render states the module sets: the flame sheet's transparent texels are cut
+    // away by the alpha test (the device compares alpha greater than 0), and the state is put back after.
+    int32_t alphaTestWas = 0;
+    world_->getRenderState(kAlphaTestEnableState, &alphaTestWas);
+    world_->setRenderState(kAlphaTestEnableState, 1);
     for (size_t i = 0; i < fires.size(); ++i) {
         const FirePlace& f = fires[i];
         // Sixteen frames at 20 per second, each fire at its own phase.
@@ -106,6 +112,7 @@ int32_t Effects::draw(int32_t, int32_t) {
         const float size = 0.3f + 0.9f * float(flareMs_) / float(kFlareMs);
         world_->drawSprite(flareAt_.x, flareAt_.y, flareAt_.z, size, texture_, 1.0f, 4, 4, (clock_ / 40) % 16);
     }
+    world_->setRenderState(kAlphaTestEnableState, alphaTestWas);
     return 0;
 }
 
