@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -135,6 +136,8 @@ const char* writeTfFile(const char* path, const TfHeader& header, const uint16_t
         const uint8_t b[2] = {uint8_t(pixels[i]), uint8_t(pixels[i] >> 8)};
         ok = std::fwrite(b, 1, 2, f) == 2;
     }
+    // On disk before the rename, so that a crash cannot leave the name on a file whose bytes never landed.
+    ok = ok && std::fflush(f) == 0 && fsync(fileno(f)) == 0;
     ok = (std::fclose(f) == 0) && ok;
     ok = ok && std::rename(temporary.c_str(), path) == 0;
     if (!ok) {

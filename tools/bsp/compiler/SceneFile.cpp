@@ -459,7 +459,12 @@ bool encodeScene(const Scene& scene, std::vector<uint8_t>* bytes, Progress& prog
 }
 
 bool saveFileLogged(const char* path, const std::vector<uint8_t>& bytes, Progress& progress) {
-    if (writeFileBeside(plat::resolvePath(path).c_str(), bytes.data(), bytes.size())) return true;
+    const std::string target = plat::resolvePath(path);
+    if (writeFileBeside(target.c_str(), bytes.data(), bytes.size())) {
+        // What an earlier save left when it was killed before its rename is of no use any more.
+        removeUnfinishedWrites(target.c_str());
+        return true;
+    }
     progress.logf("Can't save file %s", path);
     return false;
 }

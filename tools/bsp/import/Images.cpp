@@ -71,6 +71,11 @@ bool decodeImage(const uint8_t* data, size_t size, Image* image, std::string* er
         *error = std::string("not a readable image (") + stbi_failure_reason() + ")";
         return false;
     }
+    // Some decoders accept a header that declares no rows or columns; such an image has nothing to scale.
+    if (width < 1 || height < 1) {
+        *error = "image without pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";
+        return false;
+    }
     if (width > kMaxDecodedSide || height > kMaxDecodedSide || size_t(width) * size_t(height) > kMaxDecodedPixels) {
         *error = "image too large (" + std::to_string(width) + " x " + std::to_string(height) + ")";
         return false;

@@ -180,6 +180,8 @@ TEST(ConvertImage, ReadsCommonFormatsAndRefusesDamagedOnesLeavingNothing) {
     std::vector<uint8_t> huge = readBytes("good.bmp");
     for (size_t at : {18, 22}) huge[at] = 0x60, huge[at + 1] = 0xEA, huge[at + 2] = 0, huge[at + 3] = 0;
     compiler::test::writeFileBytes("huge.bmp", huge);
+    // A PGM header that ends before its height: the decoder reports 355 x 0, which used to abort in scaling.
+    compiler::test::writeFileBytes("rowless.pgm", std::vector<uint8_t>{'P', '5', '\n', '3', '5', '5', '\n'});
 
     for (const char* good : {"good.png", "good.bmp"}) {
         std::string error;
@@ -197,7 +199,8 @@ TEST(ConvertImage, ReadsCommonFormatsAndRefusesDamagedOnesLeavingNothing) {
         const char* reason;
     };
     const Refusal refusals[] = {{"missing.png", "can't open"}, {"text.png", "not a readable image"},
-                                {"cut.png", "not a readable image"}, {"huge.bmp", "too large (60000 x 60000)"}};
+                                {"cut.png", "not a readable image"}, {"huge.bmp", "too large (60000 x 60000)"},
+                                {"rowless.pgm", "without pixels (355 x 0)"}};
     const std::vector<uint8_t> before = readBytes("out.tga");
     for (const Refusal& r : refusals) {
         std::string error;
