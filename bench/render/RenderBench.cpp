@@ -1,13 +1,15 @@
 // Vertex pipeline and whole-frame benchmark, headless, 800 x 600, prints one line per measurement:
 //   render fastpath mvert_s=<x>        transform, fog and projection of model vertices
 //   render clippath mtri_s=<x>         triangles through outcodes, back-face test, clipper, projection
-//   render frame models=<n> viewports=2 fps=<x> ms=<x> pipeline_ms=<x> raster_ms=<x>
+//   render frame threads=<n> models=<n> viewports=2 fps=<x> ms=<x> pipeline_ms=<x> raster_ms=<x>
 // The frame is a layer of models built in memory (a textured sphere of 512 vertices and 960
 // triangles each) seen through two side-by-side viewports. pipeline_ms is the same frame drawn onto
 // an 8 x 8 device with the same viewports: every vertex is transformed and every triangle set up, but
 // almost no pixel is written; raster_ms is the rest.
-// Options: --seconds S (time per measurement, default 2), --models N (default 300).
+// Options: --seconds S (time per measurement, default 2), --models N (default 300), --threads N (rasteriser
+// threads, default 0: one per core), --shot FILE (the last frame as a TGA picture).
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -16,13 +18,16 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "common/formats/TfTexture.h"
 #include "engine/core/Core.h"
+#include "engine/core/Diagnostics.h"
 #include "engine/graphics/Renderer.h"
 #include "engine/host/Layers.h"
+#include "bench/render/FrameScene.h"
 #include "platform/platform.h"
 
 namespace {
@@ -33,36 +38,7 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// A UV sphere of radius 1: rings x segments vertices, two triangles per quad, facing outwards.
-struct Sphere {
-    sdk::ModelObject header{};
-    std::vector<sdk::ModelVertex> vertices;
-    std::vector<uint16_t> triangles;
-
-    Sphere(int rings, int segments, int texture) {
-        for (int r = 0; r < rings; ++r) {
-            const double phi = M_PI * (r + 0.5) / rings;
-            for (int s = 0; s < segments; ++s) {
-                const double theta = 2 * M_PI * s / segments;
-                const float x = float(std::sin(phi) * std::cos(theta)), z = float(std::sin(phi) * std::sin(theta));
-                const float y = float(std::cos(phi));
-                vertices.push_back({x, y, z, float(s) / segments * 4, float(r) / rings * 2,
-                                    0x00FFFFFFu - uint32_t(r * 4) * 0x010101u, 0, x, y, z});
-            }
-        }
-        for (int r = 0; r + 1 < rings; ++r)
-            for (int s = 0; s < segments; ++s) {
-                const uint16_t a = uint16_t(r * segments + s), b = uint16_t(r * segments + (s + 1) % segments);
-                const uint16_t c = uint16_t(a + segments), d = uint16_t(b + segments);
-                for (uint16_t i : {a, b, c, b, d, c}) triangles.push_back(i);
-            }
-        header.texture = texture;
-        header.vertexCount = int32_t(vertices.size());
-        header.triangleCount = int32_t(triangles.size() / 3);
-        header.sphereRadius = 1.0f;
-    }
-    ModelObjectView view() { return ModelObjectView{&header, vertices.data(), triangles.data(), nullptr}; }
-};
+using frame_scene::Sphere;
 
 class OneModel : public ModelSource {
 public:
@@ -79,8 +55,9 @@ public:
 
 struct PlacedModel final : sdk::PlacedObject {};
 
-bool openDisplay(DisplayDevice& display, int width, int height) {
+bool openDisplay(DisplayDevice& display, int width, int height, int threads) {
     display.enumerateAdapters();
+    display.rasterThreads = threads;
     if (const char* error = display.create(0, width, height, 16, kModeWindowed, nullptr)) {
         std::fprintf(stderr, "render: %s\n", error);
         return false;
@@ -90,11 +67,9 @@ bool openDisplay(DisplayDevice& display, int width, int height) {
 
 void writeTexture(const std::filesystem::path& dir) {
     std::filesystem::create_directories(dir / "RESOURCE" / "TEXTURES");
-    std::vector<uint16_t> pixels;
-    for (int level = 0, side = 64; level < 7; ++level, side /= 2)
-        for (int i = 0; i < side * side; ++i)
-            pixels.push_back(uint16_t(((i / side) ^ (i % side)) & 8 ? 0xFFE0 : 0x07FF));
-    const TfHeader header{kTfMagic, 0, 0, 7, 0, 64, 64};
+    const std::vector<uint16_t> pixels = frame_scene::texturePixels();
+    const TfHeader header{kTfMagic, 0, 0, frame_scene::kTextureLevels, 0, frame_scene::kTextureSide,
+                          frame_scene::kTextureSide};
     writeTfFile((dir / "RESOURCE" / "TEXTURES" / "bench.tf").string().c_str(), header, pixels.data(), pixels.size());
 }
 
@@ -158,26 +133,21 @@ double benchFrame(Core& core, Sphere& sphere, int count, double seconds, int* fr
     const int layerId = createLayer(core, nullptr);
     Layer& layer = *layerById(core, layerId);
     std::vector<std::unique_ptr<PlacedModel>> objects;
-    const int side = int(std::ceil(std::sqrt(double(count))));
     for (int i = 0; i < count; ++i) {
         auto object = std::make_unique<PlacedModel>();
         object->id = sdk::kFirstObjectId + i;
         object->flags = sdk::kFlagPlaced;
         object->geometryModel = 0;
-        object->setPlacement(float(i % side - side / 2) * 2.5f, float(i / side - side / 2) * 2.5f,
-                             30.0f + float(i % 7), 0.3f * float(i), 0.2f * float(i), 0);
+        const frame_scene::Placement at = frame_scene::placement(i, count);
+        object->setPlacement(at.x, at.y, at.z, at.ax, at.ay, at.az);
         layer.idMap[object->id] = layer.objectCount;
+        layer.objectIds[layer.objectCount] = object->id;
+        layer.placedObjects[layer.objectCount] = object.get();
         layer.objects[layer.objectCount++] = object.get();
         objects.push_back(std::move(object));
     }
-    for (int v = 0; v < 2; ++v) {
-        sdk::ViewportRecord view{};
-        view.flags = sdk::kViewportRect | sdk::kViewportEye | sdk::kViewportFieldOfView | sdk::kViewportEnabled;
-        view.fieldOfView = 1.2273f;
-        view.screenRect = {v * 400, 0, v * 400 + 400, 600};
-        view.eyePosition = {v ? 6.0f : -6.0f, 0, 0};
-        view.eyeAngles = {0, v ? -0.15f : 0.15f, 0};
-        view.enabled = 1;
+    for (int v = 0; v < frame_scene::kViewports; ++v) {
+        const sdk::ViewportRecord view = frame_scene::viewport(v);
         addViewport(layer, &view);
     }
     *frames = 0;
@@ -199,10 +169,14 @@ double benchFrame(Core& core, Sphere& sphere, int count, double seconds, int* fr
 
 int main(int argc, char** argv) {
     double seconds = 2;
-    int count = 300;
+    int count = frame_scene::kDefaultModels;
+    int threads = 0;
+    std::filesystem::path shot;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
         else if (std::strcmp(argv[i], "--models") == 0) count = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--threads") == 0) threads = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--shot") == 0) shot = std::filesystem::absolute(argv[i + 1]);
     }
     const auto dir = std::filesystem::temp_directory_path() / ("render_bench_" + std::to_string(getpid()));
     writeTexture(dir);
@@ -212,20 +186,30 @@ int main(int argc, char** argv) {
     {
         Core core;
         Core tiny;
-        if (openDisplay(core.display, 800, 600) && openDisplay(tiny.display, 8, 8)) {
+        if (openDisplay(core.display, frame_scene::kWidth, frame_scene::kHeight, threads) &&
+            openDisplay(tiny.display, 8, 8, threads)) {
             const int texture = openTexture(core.display, "bench.tga");
             openTexture(tiny.display, "bench.tga");
-            Sphere sphere(16, 32, texture);
+            Sphere sphere = frame_scene::benchSphere(texture);
             benchFastPath(core.display, sphere, seconds);
             benchClipPath(core.display, sphere, seconds);
             // The tiny device is drawn with the same viewport rectangles: the same pipeline work.
             int frames = 0, tinyFrames = 0;
             const double ms = benchFrame(core, sphere, count, seconds, &frames);
+            if (!shot.empty()) {
+                const std::string written = core.screenshotName; // the name moves on to the next number
+                takeScreenshot(core);
+                std::error_code error;
+                std::filesystem::copy_file(written, shot, std::filesystem::copy_options::overwrite_existing,
+                                           error);
+            }
             const double pipelineMs = benchFrame(tiny, sphere, count, seconds, &tinyFrames);
             const FrameStatistics& s = core.display.statistics;
-            std::printf("render frame models=%d viewports=2 fps=%.1f ms=%.2f pipeline_ms=%.2f raster_ms=%.2f "
+            const int usedThreads = threads > 0 ? threads : int(std::thread::hardware_concurrency());
+            std::printf("render frame threads=%d models=%d viewports=2 fps=%.1f ms=%.2f pipeline_ms=%.2f raster_ms=%.2f "
                         "unclipped=%d clipped=%d culled=%d tri_sent=%d\n",
-                        count, 1000.0 / ms, ms, pipelineMs, ms - pipelineMs, s.modelsUnclipped, s.modelsClipped,
+                        std::min(usedThreads, display::kMaxRasterThreads), count, 1000.0 / ms, ms, pipelineMs,
+                        ms - pipelineMs, s.modelsUnclipped, s.modelsClipped,
                         s.modelsCulled, s.trianglesSent);
         } else {
             status = 1;

@@ -123,6 +123,7 @@ const char* DisplayDevice::create(uint32_t adapterIndex, int newWidth, int newHe
     config.windowed = windowed;
     config.displayFormat = requestedFormat;
     config.textureMemory = textureMemory;
+    config.rasterThreads = rasterThreads;
     SDL_Window* sdl = target && !plat::isHeadless() ? plat::sdlWindow(target) : nullptr;
     if (const char* failure = soft.create(config, sdl)) {
         std::fprintf(stderr, "display: %s\n", failure);

@@ -281,6 +281,7 @@ struct DisplayDevice {
     char consoleText[kConsoleTextSize] = {}; // the last text printed with the console font
 
     uint32_t textureMemory = display::kDefaultTextureMemory; // budget of the device create opens
+    int rasterThreads = 0; // threads of the device create opens; 0: one per processor core
 
     display::SoftDevice soft;
     std::unique_ptr<Renderer> renderer; // made with the device, draws on it

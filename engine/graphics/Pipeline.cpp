@@ -20,7 +20,8 @@ void multiply(const float a[3][3], const float b[3][3], float out[3][3]) {
     float r[3][3];
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) r[i][j] = a[i][0] * b[0][j] + a[i][1] * b[1][j] + a[i][2] * b[2][j];
-    std::memcpy(out, r, sizeof r);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) out[i][j] = r[i][j];
 }
 
 void apply(const float m[3][3], const float v[3], float out[3]) {
