@@ -231,12 +231,24 @@ uint32_t effectiveMinFilter(const TextureRecord& tex, uint32_t minFilter) {
     return minFilter;
 }
 
-// Level and filter per lane from the level of detail, as the reference chooses them.
+// (a (256 - f) + b f + 128) >> 8 per channel: the blend between two levels. Lanes with f = 0 keep a.
+Vec blendLevels(const Vec& a, const Vec& b, __m256i f) {
+    const __m256i inverse = _mm256_sub_epi32(_mm256_set1_epi32(256), f), half = _mm256_set1_epi32(128);
+    auto mix = [&](__m256i x, __m256i y) {
+        return _mm256_srai_epi32(
+            _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(x, inverse), _mm256_mullo_epi32(y, f)), half), 8);
+    };
+    return Vec{mix(a.b, b.b), mix(a.g, b.g), mix(a.r, b.r), mix(a.a, b.a)};
+}
+
+// Level(s) and filter per lane from the level of detail, as the reference chooses them.
 Vec sampleTexture(const TextureRecord& tex, const PixelState& state, __m256 u, __m256 v, __m256i lod) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i magnified = _mm256_cmpgt_epi32(_mm256_set1_epi32(1), lod); // lod <= 0
+    const __m256i lastLevel = _mm256_set1_epi32(tex.desc.levels - 1);
     const bool magLinear = state.magFilter == D3DFILTER_LINEAR;
     __m256i level = zero;
+    __m256i between = zero; // blending between levels: the weight of the next level, 0..255
     bool minLinear = false;
     const uint32_t minFilter = effectiveMinFilter(tex, state.minFilter);
     switch (minFilter) {
@@ -244,16 +256,30 @@ Vec sampleTexture(const TextureRecord& tex, const PixelState& state, __m256 u, _
     case D3DFILTER_MIPNEAREST:
     case D3DFILTER_LINEARMIPNEAREST:
         minLinear = minFilter == D3DFILTER_LINEARMIPNEAREST;
-        level = _mm256_min_epi32(_mm256_srai_epi32(_mm256_add_epi32(lod, _mm256_set1_epi32(128)), 8),
-                                 _mm256_set1_epi32(tex.desc.levels - 1));
+        level = _mm256_min_epi32(_mm256_srai_epi32(_mm256_add_epi32(lod, _mm256_set1_epi32(128)), 8), lastLevel);
         level = _mm256_andnot_si256(magnified, level);
         break;
+    case D3DFILTER_MIPLINEAR:
+    case D3DFILTER_LINEARMIPLINEAR: {
+        minLinear = minFilter == D3DFILTER_LINEARMIPLINEAR;
+        // From the last level on, and when magnified, one level is sampled: the weight stays 0.
+        const __m256i lower = _mm256_srai_epi32(lod, 8);
+        const __m256i fromLast = _mm256_cmpgt_epi32(lower, _mm256_sub_epi32(lastLevel, _mm256_set1_epi32(1)));
+        const __m256i single = _mm256_or_si256(magnified, fromLast);
+        level = _mm256_andnot_si256(magnified, _mm256_min_epi32(lower, lastLevel));
+        between = _mm256_andnot_si256(single, _mm256_and_si256(lod, _mm256_set1_epi32(255)));
+        break;
+    }
     default: break; // D3DFILTER_NEAREST
     }
     const __m256i bilinear =
         _mm256_blendv_epi8(_mm256_set1_epi32(minLinear ? -1 : 0), _mm256_set1_epi32(magLinear ? -1 : 0), magnified);
     const int bilinearLanes = _mm256_movemask_ps(_mm256_castsi256_ps(bilinear));
-    return sampleLevel(tex, level, u, v, bilinear, bilinearLanes != 0, bilinearLanes != 0xFF, state);
+    const Vec lowerLevel = sampleLevel(tex, level, u, v, bilinear, bilinearLanes != 0, bilinearLanes != 0xFF, state);
+    if (_mm256_testz_si256(between, between)) return lowerLevel;
+    const __m256i next = _mm256_min_epi32(_mm256_add_epi32(level, _mm256_set1_epi32(1)), lastLevel);
+    const Vec upperLevel = sampleLevel(tex, next, u, v, bilinear, bilinearLanes != 0, bilinearLanes != 0xFF, state);
+    return blendLevels(lowerLevel, upperLevel, between);
 }
 
 Vec combineTexture(uint32_t mode, const Vec& t, const Vec& d, bool textureHasAlpha) {
@@ -339,9 +365,6 @@ bool covered(const PixelState& s) {
         case D3DTBLEND_MODULATEMASK: return false;
         default: break;
         }
-        // Blending between two levels is left to the reference; a one-level texture has nothing to blend.
-        const uint32_t minFilter = effectiveMinFilter(*s.texture, s.minFilter);
-        if (minFilter == D3DFILTER_MIPLINEAR || minFilter == D3DFILTER_LINEARMIPLINEAR) return false;
     }
     return s.srcBlend != D3DBLEND_BOTHSRCALPHA && s.srcBlend != D3DBLEND_BOTHINVSRCALPHA;
 }
