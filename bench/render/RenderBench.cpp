@@ -1,5 +1,6 @@
 // Vertex pipeline and whole-frame benchmark, headless, 800 x 600, prints one line per measurement:
 //   render fastpath mvert_s=<x>        transform, fog and projection of model vertices
+//   render projection scalar_mvert_s=<x> batched_mvert_s=<x> ratio=<x>   models wholly in view
 //   render clippath mtri_s=<x>         triangles through outcodes, back-face test, clipper, projection
 //   render frame threads=<n> models=<n> viewports=2 fps=<x> ms=<x> pipeline_ms=<x> raster_ms=<x>
 // The frame is a layer of models built in memory (a textured sphere of 512 vertices and 960
@@ -94,6 +95,33 @@ void benchFastPath(DisplayDevice& display, Sphere& sphere, double seconds) {
         }
     }
     std::printf("render fastpath mvert_s=%.2f\n", double(vertices) / secondsSince(start) / 1e6 + sink * 0.0);
+}
+
+// The vertex projection of models wholly in view, one vertex at a time and in batches.
+void benchProjection(DisplayDevice& display, Sphere& sphere, double seconds) {
+    Pipeline& p = display.renderer->pipeline;
+    setProjection(p, 1.2273f, 800, 600, 400, 300);
+    setCamera(p, 0, 0, 0, 0, 0, 0);
+    setObjectTransform(p, 0.3f, 0.2f, 20, 0.1f, 0.7f, 0.2f, nullptr, 1);
+    setFog(p, 0x808080, 200, 0.1f);
+    const int count = int(sphere.vertices.size());
+    double rates[2];
+    for (int batched = 0; batched < 2; ++batched) {
+        long vertices = 0;
+        const auto start = Clock::now();
+        while (secondsSince(start) < seconds / 2) {
+            for (int repeat = 0; repeat < 100; ++repeat) {
+                if (batched)
+                    projectModelVertices(p, sphere.vertices.data(), count, 256.0f, p.screen);
+                else
+                    projectModelVerticesScalar(p, sphere.vertices.data(), count, 256.0f, p.screen);
+            }
+            vertices += 100L * count;
+        }
+        rates[batched] = double(vertices) / secondsSince(start) / 1e6;
+    }
+    std::printf("render projection scalar_mvert_s=%.2f batched_mvert_s=%.2f ratio=%.2f\n", rates[0], rates[1],
+                rates[1] / rates[0]);
 }
 
 void benchClipPath(DisplayDevice& display, Sphere& sphere, double seconds) {
@@ -192,6 +220,7 @@ int main(int argc, char** argv) {
             openTexture(tiny.display, "bench.tga");
             Sphere sphere = frame_scene::benchSphere(texture);
             benchFastPath(core.display, sphere, seconds);
+            benchProjection(core.display, sphere, seconds);
             benchClipPath(core.display, sphere, seconds);
             // The tiny device is drawn with the same viewport rectangles: the same pipeline work.
             int frames = 0, tinyFrames = 0;

@@ -232,6 +232,31 @@ void projectVertex(const Pipeline& p, double x, double y, double z, float fogSca
     out.specular = (uint32_t(p.display.fog.table[index]) << 24) | (out.specular & 0xFFFFFF);
 }
 
+void projectModelVerticesScalar(const Pipeline& p, const sdk::ModelVertex* in, int count, float fogScale,
+                                ScreenVertex* out) {
+    for (int i = 0; i < count; ++i) {
+        const sdk::ModelVertex& mv = in[i];
+        float v[3] = {mv.x, mv.y, mv.z};
+        apply(p.transform.rot, v, v);
+        ScreenVertex& s = out[i];
+        s.diffuse = mv.diffuse;
+        s.specular = mv.specular & 0xFFFFFF;
+        s.tu = mv.u;
+        s.tv = mv.v;
+        projectVertex(p, v[0] + p.transform.trans[0], v[1] + p.transform.trans[1], v[2] + p.transform.trans[2],
+                      fogScale, true, false, s);
+    }
+}
+
+void projectModelVertices(const Pipeline& p, const sdk::ModelVertex* in, int count, float fogScale,
+                          ScreenVertex* out) {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        projectModelVerticesAvx2(p, in, count, fogScale, out);
+    else
+        projectModelVerticesScalar(p, in, count, fogScale, out);
+}
+
 void transformWorkVertex(const Pipeline& p, const float in[3], uint32_t diffuse, uint32_t specular, float tu,
                          float tv, float fogScale, bool roundFog, WorkVertex& out) {
     float v[3];
@@ -354,18 +379,7 @@ void drawModel(Pipeline& p, const ModelObjectView& model, float time, int flags)
 
     if (inside) {
         ++p.display.statistics.modelsUnclipped;
-        for (int i = 0; i < h.vertexCount; ++i) {
-            const sdk::ModelVertex& mv = model.vertices[i];
-            float v[3] = {mv.x, mv.y, mv.z};
-            apply(p.transform.rot, v, v);
-            ScreenVertex& s = p.screen[i];
-            s.diffuse = mv.diffuse;
-            s.specular = mv.specular & 0xFFFFFF;
-            s.tu = mv.u;
-            s.tv = mv.v;
-            projectVertex(p, v[0] + p.transform.trans[0], v[1] + p.transform.trans[1], v[2] + p.transform.trans[2],
-                          fogScale, true, false, s);
-        }
+        projectModelVertices(p, model.vertices, h.vertexCount, fogScale, p.screen);
         p.device.setRenderState(D3DRENDERSTATE_CULLMODE, twoSided ? D3DCULL_NONE : D3DCULL_CCW);
         bindSelected(p);
         p.display.statistics.trianglesSent += triangleCount;

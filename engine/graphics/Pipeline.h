@@ -106,6 +106,16 @@ void transformWorkVertex(const Pipeline& p, const float in[3], uint32_t diffuse,
 // Projects a view-space point into a screen vertex; clampDepth limits sz to 1.
 void projectVertex(const Pipeline& p, double x, double y, double z, float fogScale, bool roundFog, bool clampDepth,
                    ScreenVertex& out);
+// The vertices of a model wholly inside the view, with the current transform, into screen vertices (fog
+// index rounded, depth not clamped): four at a time with AVX2 where the processor has it.
+void projectModelVertices(const Pipeline& p, const sdk::ModelVertex* in, int count, float fogScale,
+                          ScreenVertex* out);
+// The same, one vertex at a time: the reference the AVX2 variant must match bit for bit.
+void projectModelVerticesScalar(const Pipeline& p, const sdk::ModelVertex* in, int count, float fogScale,
+                                ScreenVertex* out);
+// Only for processors with AVX2.
+void projectModelVerticesAvx2(const Pipeline& p, const sdk::ModelVertex* in, int count, float fogScale,
+                              ScreenVertex* out);
 // True when the triangle faces away from the camera (view-space corners).
 bool facesAway(const WorkVertex& a, const WorkVertex& b, const WorkVertex& c);
 // Rejects, clips and projects one triangle and appends it to the batch as a fan; returns the number of
