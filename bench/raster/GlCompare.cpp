@@ -311,11 +311,7 @@ int main(int argc, char** argv) {
     }
     glViewport(0, 0, kWidth, kHeight);
 
-    const GLuint program = glCreateProgram();
-    glAttachShader(program, compile(GL_VERTEX_SHADER, kVertexShader));
-    glAttachShader(program, compile(GL_FRAGMENT_SHADER, kFragmentShader));
-    glLinkProgram(program);
-    glUseProgram(program);
+    const GLuint program = linkProgram(kVertexShader, kFragmentShader);
     glUniform1i(glGetUniformLocation(program, "tex"), 0);
     glUniform3f(glGetUniformLocation(program, "fogColour"), ((kFogColour >> 16) & 255) / 255.0f,
                 ((kFogColour >> 8) & 255) / 255.0f, (kFogColour & 255) / 255.0f);
@@ -323,19 +319,9 @@ int main(int argc, char** argv) {
     GLuint texture;
     glGenTextures(1, &texture);
     glBindTexture(GL_TEXTURE_2D, texture);
-    const std::vector<uint16_t> texels = makeTexture();
-    size_t offset = 0;
-    for (int level = 0; level < kTextureLevels; ++level) {
-        const int size = kTextureSize >> level;
-        glTexImage2D(GL_TEXTURE_2D, level, GL_RGB565, size, size, 0, GL_RGB, GL_UNSIGNED_SHORT_5_6_5,
-                     texels.data() + offset);
-        offset += size_t(size) * size_t(size);
-    }
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, kTextureLevels - 1);
+    uploadLevels(makeTexture(), kTextureSize, kTextureLevels);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
 
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_GEQUAL);

@@ -74,12 +74,18 @@ void writeTexture(const std::filesystem::path& dir) {
     writeTfFile((dir / "RESOURCE" / "TEXTURES" / "bench.tf").string().c_str(), header, pixels.data(), pixels.size());
 }
 
-void benchFastPath(DisplayDevice& display, Sphere& sphere, double seconds) {
+// The pipeline set for one model 20 units ahead, every vertex in view, with fog.
+Pipeline& viewOfOneModel(DisplayDevice& display) {
     Pipeline& p = display.renderer->pipeline;
     setProjection(p, 1.2273f, 800, 600, 400, 300);
     setCamera(p, 0, 0, 0, 0, 0, 0);
     setObjectTransform(p, 0.3f, 0.2f, 20, 0.1f, 0.7f, 0.2f, nullptr, 1);
     setFog(p, 0x808080, 200, 0.1f);
+    return p;
+}
+
+void benchFastPath(DisplayDevice& display, Sphere& sphere, double seconds) {
+    Pipeline& p = viewOfOneModel(display);
     long vertices = 0;
     float sink = 0;
     const auto start = Clock::now();
@@ -99,11 +105,7 @@ void benchFastPath(DisplayDevice& display, Sphere& sphere, double seconds) {
 
 // The vertex projection of models wholly in view, one vertex at a time and in batches.
 void benchProjection(DisplayDevice& display, Sphere& sphere, double seconds) {
-    Pipeline& p = display.renderer->pipeline;
-    setProjection(p, 1.2273f, 800, 600, 400, 300);
-    setCamera(p, 0, 0, 0, 0, 0, 0);
-    setObjectTransform(p, 0.3f, 0.2f, 20, 0.1f, 0.7f, 0.2f, nullptr, 1);
-    setFog(p, 0x808080, 200, 0.1f);
+    Pipeline& p = viewOfOneModel(display);
     const int count = int(sphere.vertices.size());
     double rates[2];
     for (int batched = 0; batched < 2; ++batched) {
