@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "engine/world/QueryTree.h"
 #include "engine/world/world_local.h"
 
 namespace {
@@ -87,7 +88,82 @@ void computeBounds(QueryTree& tree) {
     if (!subtree.empty()) tree.rootBounds = subtree[0];
 }
 
+// Grid units of a bound, rounded outwards by one more unit; a bound off the grid (or NaN) opens the node to
+// every query.
+constexpr int32_t kGridLow = -32767;
+constexpr int32_t kGridHigh = 32767;
+
+bool gridBounds(const QueryIndex& index, const QueryBounds& bounds, QueryIndexNode& node) {
+    for (int axis = 0; axis < 3; ++axis) {
+        const double low = std::floor((double(bounds.low[axis]) - index.origin[axis]) / index.step[axis]) - 1;
+        const double high = std::ceil((double(bounds.high[axis]) - index.origin[axis]) / index.step[axis]) + 1;
+        if (!(low >= kGridLow && high <= kGridHigh)) return false;
+        node.low[axis] = int16_t(low);
+        node.high[axis] = int16_t(high);
+    }
+    return true;
+}
+
+void copyIndex(const ModelEntry& entry, QueryIndex& out) {
+    const QueryTree& tree = entry.queryTree;
+    const ModelGroup& group0 = *entry.groups[0];
+    std::vector<uint32_t> firstTriangle(size_t(group0.storedObjectCount) + 1, 0);
+    for (int32_t o = 0; o < group0.storedObjectCount; ++o)
+        firstTriangle[size_t(o) + 1] = firstTriangle[size_t(o)] + uint32_t(group0.objects[o].object->triangleCount);
+    out.references.assign(firstTriangle.back(), 0);
+    // The grid spans the root's bounds with room to spare at both ends.
+    for (int axis = 0; axis < 3; ++axis) {
+        const double low = tree.rootBounds.low[axis], high = tree.rootBounds.high[axis];
+        const double span = high - low;
+        out.step[axis] = span > 0 && std::isfinite(span) ? span / 60000 : 1;
+        out.origin[axis] = std::isfinite(low) ? low + 30000 * out.step[axis] : 0;
+    }
+    std::vector<const QueryBounds*> own(tree.nodes.size(), &tree.rootBounds);
+    out.nodes.resize(tree.nodes.size());
+    out.firstFace.resize(tree.nodes.size() + 1);
+    for (size_t n = 0; n < tree.nodes.size(); ++n) {
+        const QueryTreeNode& from = tree.nodes[n];
+        QueryIndexNode& node = out.nodes[n];
+        std::copy(std::begin(from.normal), std::end(from.normal), node.normal);
+        node.distance = from.distance;
+        if (!gridBounds(out, *own[n], node)) {
+            std::fill(std::begin(node.low), std::end(node.low), int16_t(kGridLow));
+            std::fill(std::begin(node.high), std::end(node.high), int16_t(kGridHigh));
+        }
+        if (from.back >= 0) own[size_t(from.back)] = &from.backBounds;
+        if (from.front >= 0) own[size_t(from.front)] = &from.frontBounds;
+        node.link = (from.front >= 0 ? uint32_t(from.front) : 0) | (from.back >= 0 ? 0x80000000u : 0);
+        out.firstFace[n] = from.firstFace;
+    }
+    out.firstFace.back() = uint32_t(tree.faceReferences.size());
+    out.faces.resize(tree.faceReferences.size());
+    for (size_t f = 0; f < tree.faceReferences.size(); ++f) {
+        const uint32_t reference = tree.faceReferences[f];
+        const uint32_t triangle = firstTriangle[reference >> 16] + (reference & 0xffffu);
+        out.references[triangle] = reference;
+        out.faces[f].triangle = triangle;
+        std::copy_n(&tree.corners[9 * f], 9, out.faces[f].corner);
+    }
+}
+
 } // namespace
+
+size_t QueryIndex::byteSize() const {
+    return nodes.size() * sizeof(QueryIndexNode) + firstFace.size() * sizeof(uint32_t) +
+           faces.size() * sizeof(QueryIndexFace) + references.size() * sizeof(uint32_t);
+}
+
+bool buildQueryIndex(const ModelEntry& entry, QueryIndex& out) {
+    out = {};
+    if (entry.queryTree.nodes.empty()) return true;
+    try {
+        copyIndex(entry, out);
+    } catch (const std::bad_alloc&) {
+        out = {};
+        return false;
+    }
+    return true;
+}
 
 bool buildQueryTree(ModelEntry& entry) {
     entry.queryTree = {};

@@ -1,0 +1,84 @@
+// The query index: the query tree again in a layout made for the walks' memory traffic, and the ray and
+// box walks over it. Nodes are 32 bytes in walk order (a back child right after its parent) with their
+// own subtree bounds in 16-bit grid units, so that a node is read with one cache line and its bounds with
+// it; the faces of the nodes follow in the same order with their corners beside them; every triangle has
+// a dense number, so that a box walk decides a face once by a stamp instead of a search.
+//
+// The walks take the same steps as the walks of the stored tree in the same order and with the same
+// arithmetic, so they give the same contacts in the same order and the same hit, bit for bit; the bounds
+// only let them skip subtrees that cannot hold a contact or a hit.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/world/world.h"
+
+struct QueryIndexNode {
+    float normal[3];
+    float distance;
+    int16_t low[3];    // the subtree's bounds in grid units, rounded outwards
+    int16_t high[3];
+    uint32_t link;     // bits 0-30: front child's node index, 0 for none; bit 31: a back child follows
+};
+static_assert(sizeof(QueryIndexNode) == 32);
+
+struct QueryIndexFace {
+    uint32_t triangle;  // dense number: into QueryIndex::references and the walks' stamps
+    float corner[9];    // x, y, z of its three corners
+};
+
+struct QueryIndex {
+    std::vector<QueryIndexNode> nodes;    // root first; empty when the model has no tree
+    std::vector<uint32_t> firstFace;      // per node, one more at the end: faces [first[n], first[n + 1])
+    std::vector<QueryIndexFace> faces;
+    std::vector<uint32_t> references;     // per triangle number, the face reference (bit 31 cleared)
+    double origin[3] = {};                // the bounds grid: value = origin + units x step
+    double step[3] = {1, 1, 1};
+
+    // Bytes held, for the memory report.
+    size_t byteSize() const;
+};
+
+// Builds the index from the entry's query tree (built first); false when memory runs out.
+bool buildQueryIndex(const ModelEntry& entry, QueryIndex& out);
+
+// Work memory of the walks, grown once and reused.
+struct QueryIndexScratch {
+    struct RayStep {
+        uint32_t node;
+        int32_t stage;  // 0 to enter, 1 back from the near child, 2 back from the far child
+        int32_t far;    // node index of the far child, -1 none
+        double t;
+        Vec3d a, b, p;
+    };
+    std::vector<RayStep> rays;
+    std::vector<uint32_t> boxes;
+    std::vector<uint32_t> decided;  // per triangle number: the stamp of the box walk that decided it
+    uint32_t stamp = 0;
+};
+
+struct QueryRayHit {
+    bool hit = false;
+    double fraction = 0;       // of a -> b
+    uint32_t faceReference = 0;
+    Vec3d normal;              // facing the segment
+};
+
+// First hit of the segment a -> b (the model's frame) among the model's tree faces.
+QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, const Vec3d& a, const Vec3d& b);
+
+// An oriented box in the model's frame: per axis, the slab -width <= axis . p - offset <= 0.
+struct QueryBox {
+    Vec3d centre;
+    Vec3d axis[3];
+    double offset[3];
+    double width[3];   // twice the half size
+    double radius;     // length of the half sizes
+};
+
+// Appends to state's contacts the faces of the model that the box touches and that are not yet listed for
+// this model, in walk order (model names the model in state.contactModels). Returns false when the query
+// must stop: firstContact and a contact was added.
+bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const ModelEntry& model, const QueryIndex& index,
+                       const QueryBox& box, int32_t id, bool firstContact);

@@ -1,0 +1,319 @@
+// The ray and box walks over the query index. They follow the walks of the stored tree step by step (same
+// order, same double arithmetic, same face tests); the index only changes what memory they read and lets
+// them skip subtrees by bounds that hold every face of the subtree with room to spare.
+#include <algorithm>
+#include <cmath>
+
+#include "engine/world/QueryTree.h"
+#include "engine/world/world_local.h"
+
+namespace {
+
+constexpr double kClipTolerance = 0.00001;
+constexpr double kFacePlaneTolerance = 0.0001;  // per unit of distance from the origin, at least 1
+constexpr int kClipCapacity = 16;  // points of a triangle clipped by three slabs, with room to spare
+constexpr uint32_t kFrontMask = 0x7fffffffu;
+constexpr uint32_t kHasBack = 0x80000000u;
+
+double component(const Vec3d& v, int axis) { return axis == 0 ? v.x : axis == 1 ? v.y : v.z; }
+
+Vec3d nodeNormal(const QueryIndexNode& node) { return {node.normal[0], node.normal[1], node.normal[2]}; }
+int64_t frontOf(const QueryIndex& index, uint32_t node) {
+    const uint32_t front = index.nodes[node].link & kFrontMask;
+    return front ? int64_t(front) : -1;
+}
+int64_t backOf(const QueryIndex& index, uint32_t node) {
+    return index.nodes[node].link & kHasBack ? int64_t(node) + 1 : -1;
+}
+
+// Is P, a point of a node's plane, on the face: inside its three edges seen along its own normal, and in
+// its own plane (a sliver left by a split can lie along a line of the node's plane without being in it).
+// A face of zero area contains nothing.
+bool faceContains(const Vec3d v[3], const Vec3d& p) {
+    const Vec3d e1 = v[1] - v[0];
+    const Vec3d e2 = v[2] - v[0];
+    const Vec3d e3 = v[2] - v[1];
+    const Vec3d m = cross(e1, e2);
+    const double area2 = lengthSquared(m);
+    if (!(area2 > 0)) return false;
+    const double scale = std::max({1.0, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+    const double offPlane = dot(m, p - v[0]);
+    if (offPlane * offPlane > kFacePlaneTolerance * kFacePlaneTolerance * scale * scale * area2) return false;
+    return dot(m, cross(e1, p - v[0])) >= 0 && dot(m, cross(p - v[0], e2)) >= 0 && dot(m, cross(e3, p - v[1])) >= 0;
+}
+
+void faceCorners(const QueryIndexFace& face, Vec3d corner[3]) {
+    for (int k = 0; k < 3; ++k) corner[k] = {face.corner[3 * k], face.corner[3 * k + 1], face.corner[3 * k + 2]};
+}
+
+// The line of a walk step's segment a -> b, its direction inverted once for the bounds tests of the step's
+// children, which take the parts [t0, t1] of it.
+struct SegmentLine {
+    double from[3];
+    double inverse[3];  // infinite for an axis the segment does not move along
+
+    SegmentLine(const Vec3d& a, const Vec3d& b) {
+        for (int axis = 0; axis < 3; ++axis) {
+            from[axis] = component(a, axis);
+            inverse[axis] = 1 / (component(b, axis) - from[axis]);
+        }
+    }
+};
+
+// Slab test of the part [t0, t1] of the line against a node's own bounds. Any comparison with NaN keeps
+// the subtree, so odd input is walked as in the stored tree.
+bool segmentMayHit(const QueryIndex& index, uint32_t node, const SegmentLine& line, double t0, double t1) {
+    const QueryIndexNode& n = index.nodes[node];
+    double enter = t0;
+    double leave = t1;
+    for (int axis = 0; axis < 3; ++axis) {
+        double low = (index.origin[axis] + n.low[axis] * index.step[axis] - line.from[axis]) * line.inverse[axis];
+        double high = (index.origin[axis] + n.high[axis] * index.step[axis] - line.from[axis]) * line.inverse[axis];
+        if (line.inverse[axis] < 0) std::swap(low, high);
+        if (low > enter) enter = low;
+        if (high < leave) leave = high;
+    }
+    return !(enter > leave);
+}
+
+// An axis-aligned box that holds everything a box query can touch, in the model's frame.
+struct AxisBox {
+    double low[3];
+    double high[3];
+};
+
+// The box's centre plus, per coordinate, the reach of its three half axes, widened like the tree's bounds.
+AxisBox axisBoxOf(const QueryBox& box) {
+    AxisBox out;
+    for (int coordinate = 0; coordinate < 3; ++coordinate) {
+        double extent = 0;
+        for (int i = 0; i < 3; ++i) extent += std::fabs(component(box.axis[i], coordinate)) * std::fabs(box.width[i] / 2);
+        const double centre = component(box.centre, coordinate);
+        const double widening = kQueryBoundsWidening * std::max({1.0, std::fabs(centre - extent), std::fabs(centre + extent)});
+        out.low[coordinate] = centre - extent - widening;
+        out.high[coordinate] = centre + extent + widening;
+    }
+    return out;
+}
+
+// The reach in grid units, rounded outwards and held to the grid; NaN reaches everything.
+struct GridBox {
+    int32_t low[3];
+    int32_t high[3];
+};
+
+GridBox gridBoxOf(const QueryIndex& index, const AxisBox& reach) {
+    constexpr double kEdge = 32767;
+    GridBox out;
+    for (int axis = 0; axis < 3; ++axis) {
+        const double low = std::floor((reach.low[axis] - index.origin[axis]) / index.step[axis]);
+        const double high = std::ceil((reach.high[axis] - index.origin[axis]) / index.step[axis]);
+        out.low[axis] = low >= -kEdge ? int32_t(std::min(low, kEdge)) : int32_t(-kEdge);
+        out.high[axis] = high <= kEdge ? int32_t(std::max(high, -kEdge)) : int32_t(kEdge);
+    }
+    return out;
+}
+
+bool boxMayTouch(const QueryIndexNode& node, const GridBox& reach) {
+    for (int axis = 0; axis < 3; ++axis)
+        if (node.low[axis] > reach.high[axis] || node.high[axis] < reach.low[axis]) return false;
+    return true;
+}
+
+// The box's reach is widened itself, so a face's own corners are compared with it.
+bool boxMayTouchFace(const Vec3d corner[3], const AxisBox& reach) {
+    for (int axis = 0; axis < 3; ++axis) {
+        const double a = component(corner[0], axis), b = component(corner[1], axis), c = component(corner[2], axis);
+        if (std::min({a, b, c}) > reach.high[axis] || std::max({a, b, c}) < reach.low[axis]) return false;
+    }
+    return true;
+}
+
+struct ClipPolygon {
+    Vec3d point[kClipCapacity];
+    int count = 0;
+};
+
+// Inserts the crossing of every edge that passes through the plane value(p) = 0.
+template <class Value>
+void insertCrossings(ClipPolygon* polygon, Value value) {
+    ClipPolygon out;
+    for (int i = 0; i < polygon->count; ++i) {
+        const Vec3d& p = polygon->point[i];
+        const Vec3d& q = polygon->point[(i + 1) % polygon->count];
+        if (out.count < kClipCapacity) out.point[out.count++] = p;
+        const double vp = value(p);
+        const double vq = value(q);
+        if ((vp > 0) != (vq > 0) && out.count < kClipCapacity) out.point[out.count++] = p + (q - p) * (vp / (vp - vq));
+    }
+    *polygon = out;
+}
+
+// Does the triangle touch the box? Rejected at once when all corners lie beyond one face; else clipped
+// slab by slab, dropping after each slab the points that lie outside it by more than the tolerance.
+bool boxTouchesFace(const QueryBox& box, const Vec3d v[3]) {
+    for (int i = 0; i < 3; ++i) {
+        double value[3];
+        for (int k = 0; k < 3; ++k) value[k] = dot(box.axis[i], v[k]) - box.offset[i];
+        if (value[0] > 0 && value[1] > 0 && value[2] > 0) return false;
+        if (value[0] + box.width[i] < 0 && value[1] + box.width[i] < 0 && value[2] + box.width[i] < 0) return false;
+    }
+    ClipPolygon polygon;
+    polygon.count = 3;
+    std::copy(v, v + 3, polygon.point);
+    for (int i = 0; i < 3 && polygon.count > 0; ++i) {
+        auto slabValue = [&](const Vec3d& p) { return dot(box.axis[i], p) - box.offset[i]; };
+        insertCrossings(&polygon, slabValue);
+        insertCrossings(&polygon, [&](const Vec3d& p) { return -(slabValue(p) + box.width[i]); });
+        int kept = 0;
+        for (int k = 0; k < polygon.count; ++k) {
+            const double value = slabValue(polygon.point[k]);
+            if (value <= kClipTolerance && value + box.width[i] >= -kClipTolerance) polygon.point[kept++] = polygon.point[k];
+        }
+        polygon.count = kept;
+    }
+    return polygon.count > 0;
+}
+
+} // namespace
+
+// Near side first; then the faces of the node the segment crosses at t; then the far side from the
+// crossing point on. A hit's fraction is carried up through the steps' parts of the segment.
+QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, const Vec3d& a, const Vec3d& b) {
+    QueryRayHit result;
+    std::vector<QueryIndexScratch::RayStep>& stack = scratch.rays;
+    stack.clear();
+    if (index.nodes.empty() || !segmentMayHit(index, 0, SegmentLine(a, b), 0, 1)) return result;
+    stack.push_back({0, 0, -1, 0, a, b, {}});
+    // A child is entered only when its bounds may hold a hit of its part [t0, t1] of the step's segment.
+    auto child = [&](const QueryIndexScratch::RayStep& frame, bool front, double t0, double t1) -> int64_t {
+        const int64_t node = front ? frontOf(index, frame.node) : backOf(index, frame.node);
+        return node >= 0 && segmentMayHit(index, uint32_t(node), SegmentLine(frame.a, frame.b), t0, t1) ? node : -1;
+    };
+    while (!stack.empty()) {
+        QueryIndexScratch::RayStep& frame = stack.back();
+        const QueryIndexNode& node = index.nodes[frame.node];
+        if (frame.stage == 0) {
+            const Vec3d n = nodeNormal(node);
+            const double da = dot(n, frame.a) - double(node.distance);
+            const double db = dot(n, frame.b) - double(node.distance);
+            if (!(da * db < 0)) {
+                // The whole segment on one side (in the plane, or a NaN plane, counts as behind).
+                const int64_t next = child(frame, da > 0, 0, 1);
+                if (next < 0) {
+                    result = {};
+                    stack.pop_back();
+                } else {
+                    frame.node = uint32_t(next);
+                }
+                continue;
+            }
+            frame.t = da / (da - db);
+            frame.p = frame.a + (frame.b - frame.a) * frame.t;
+            const int64_t nearChild = child(frame, da > 0, 0, frame.t);
+            frame.far = int32_t(da > 0 ? backOf(index, frame.node) : frontOf(index, frame.node));
+            if (frame.far >= 0) __builtin_prefetch(&index.nodes[size_t(frame.far)]);
+            frame.stage = 1;
+            if (nearChild >= 0) {
+                const QueryIndexScratch::RayStep near{uint32_t(nearChild), 0, -1, 0, frame.a, frame.p, {}};
+                stack.push_back(near);
+            } else {
+                result = {};
+            }
+            continue;
+        }
+        if (frame.stage == 1) {
+            if (result.hit) {
+                result.fraction *= frame.t;
+                stack.pop_back();
+                continue;
+            }
+            for (uint32_t f = index.firstFace[frame.node]; f < index.firstFace[frame.node + 1]; ++f) {
+                Vec3d corner[3];
+                faceCorners(index.faces[f], corner);
+                if (!faceContains(corner, frame.p)) continue;
+                const Vec3d n = nodeNormal(node);
+                result.hit = true;
+                result.fraction = frame.t;
+                result.faceReference = index.references[index.faces[f].triangle];
+                result.normal = dot(n, frame.b - frame.a) >= 0 ? -n : n;
+                break;
+            }
+            if (result.hit || frame.far < 0 || child(frame, frame.far == frontOf(index, frame.node), frame.t, 1) < 0) {
+                stack.pop_back();
+                continue;
+            }
+            frame.stage = 2;
+            const QueryIndexScratch::RayStep far{uint32_t(frame.far), 0, -1, 0, frame.p, frame.b, {}};
+            stack.push_back(far);
+            continue;
+        }
+        if (result.hit) result.fraction = frame.t + result.fraction * (1 - frame.t);
+        stack.pop_back();
+    }
+    return result;
+}
+
+// Depth first: a node's faces, then its back subtree, then its front subtree; a node whose plane is
+// farther from the centre than the box's radius leads only to the side the centre is on. Each face is
+// decided once per walk (the tree lists a face in every node whose plane split it).
+bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const ModelEntry& model, const QueryIndex& index,
+                       const QueryBox& box, int32_t id, bool firstContact) {
+    if (index.nodes.empty()) return true;
+    if (scratch.decided.size() != index.references.size()) scratch.decided.assign(index.references.size(), 0);
+    if (++scratch.stamp == 0) {
+        std::fill(scratch.decided.begin(), scratch.decided.end(), 0);
+        scratch.stamp = 1;
+    }
+    const uint32_t stamp = scratch.stamp;
+    const AxisBox reach = axisBoxOf(box);
+    const GridBox gridReach = gridBoxOf(index, reach);
+    // Contacts listed before this walk: a face of this model among them is not listed again.
+    const int32_t earlier = state.contactCount;
+    auto listedEarlier = [&](uint32_t reference) {
+        for (int32_t i = 0; i < earlier; ++i)
+            if (state.contacts[i].faceReference == int32_t(reference) && state.contactModels[i] == &model) return true;
+        return false;
+    };
+    std::vector<uint32_t>& stack = scratch.boxes;
+    stack.clear();
+    int64_t next = 0;
+    for (;;) {
+        if (next < 0) {
+            if (stack.empty()) return true;
+            next = stack.back();
+            stack.pop_back();
+        }
+        const uint32_t at = uint32_t(next);
+        const QueryIndexNode& node = index.nodes[at];
+        if (!boxMayTouch(node, gridReach)) {
+            next = -1;
+            continue;
+        }
+        const double s = dot(nodeNormal(node), box.centre) - double(node.distance);
+        if (!(std::fabs(s) < box.radius)) {
+            next = s >= 0 ? frontOf(index, at) : backOf(index, at);
+            continue;
+        }
+        for (uint32_t f = index.firstFace[at]; f < index.firstFace[at + 1]; ++f) {
+            const QueryIndexFace& face = index.faces[f];
+            if (scratch.decided[face.triangle] == stamp) continue;
+            Vec3d corner[3];
+            faceCorners(face, corner);
+            if (!boxMayTouchFace(corner, reach)) continue;
+            scratch.decided[face.triangle] = stamp;
+            const uint32_t reference = index.references[face.triangle];
+            if ((earlier > 0 && listedEarlier(reference)) || !boxTouchesFace(box, corner)) continue;
+            if (state.contactCount >= kMaxContacts) continue;
+            state.contactModels[state.contactCount] = &model;
+            state.contacts[state.contactCount++] = {id, int32_t(reference)};
+            if (firstContact) return false;
+        }
+        const int64_t front = frontOf(index, at);
+        if (front >= 0) {
+            __builtin_prefetch(&index.nodes[size_t(front)]);
+            stack.push_back(uint32_t(front));
+        }
+        next = backOf(index, at);
+    }
+}
