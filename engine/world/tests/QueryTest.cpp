@@ -1,3 +1,4 @@
+#include "engine/world/QueryTree.h"
 #include "engine/world/tests/WorldTestSupport.h"
 
 #include <cstring>
@@ -424,6 +425,165 @@ TEST(QueryTree, RaysAndBoxesMatchTheStoredTreeWalk) {
             EXPECT_EQ(wantCount, gotCount);
         }
     }
+}
+
+// A grid of n x n squares over rolling ground (heights in halves, so that lattice points fall on edges and
+// corners), with triangles of zero area mixed in: a corner used twice, and three corners in a row.
+Model groundModel(int n) {
+    std::vector<std::array<float, 3>> positions;
+    std::vector<std::array<uint16_t, 3>> triangles;
+    for (int y = 0; y <= n; ++y)
+        for (int x = 0; x <= n; ++x) positions.push_back({float(x), float(y), float((x * 7 + y * 3) % 5) * 0.5f});
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) {
+            const uint16_t i = uint16_t(y * (n + 1) + x);
+            triangles.push_back({i, uint16_t(i + 1), uint16_t(i + n + 1)});
+            triangles.push_back({uint16_t(i + 1), uint16_t(i + n + 2), uint16_t(i + n + 1)});
+            if ((x + y) % 5 == 0) triangles.push_back({i, i, uint16_t(i + n + 1)});
+            if (x + 2 <= n && (x * y) % 7 == 1) triangles.push_back({i, uint16_t(i + 1), uint16_t(i + 2)});
+        }
+    Model model = modelOf(positions, triangles);
+    addStreamTree(&model);
+    return model;
+}
+
+// A point of the world in the frame of an entity standing unturned at the origin, as the queries take it.
+Vec3d unturnedLocal(const Vec3d& p) {
+    const Vec3d offset = p - Vec3d(0, 0, 0);
+    return {dot(offset, {1, 0, 0}), dot(offset, {0, 1, 0}), dot(offset, {0, 0, 1})};
+}
+
+// The box of a query in that frame, set up as the box query sets it up.
+QueryBox unturnedBox(const sdk::Vec3& centre, const sdk::Vec3& angles, const sdk::Vec3& halfSizes) {
+    const Vec3d c(centre), h(halfSizes);
+    const Rotation r = rotationFromAngles(angles.x, angles.y, angles.z);
+    const double half[3] = {h.x, h.y, h.z};
+    QueryBox box;
+    box.centre = unturnedLocal(c);
+    box.radius = length(h);
+    for (int i = 0; i < 3; ++i) {
+        const Vec3d axis{r.row[0][i], r.row[1][i], r.row[2][i]};
+        box.axis[i] = unturnedLocal(axis);
+        box.offset[i] = dot(box.axis[i], unturnedLocal(c + axis * half[i]));
+        box.width[i] = 2 * half[i];
+    }
+    return box;
+}
+
+// The query index walks must give what the stored tree's walk gives, bit for bit: the same hit (fraction,
+// face, normal) and the same contacts in the same order, for rays and boxes that touch edges and corners
+// exactly, lie in face planes, have no length, run along an axis, meet zero-area faces, or come as odd
+// values; and a second entity of the same model must not list a face twice.
+TEST(QueryIndex, WalksMatchTheStoredTreeWalk) {
+    struct Case {
+        const char* name;
+        Model model;
+        float scale;  // of the random coordinates
+        int lattice;  // lattice points run over 0..lattice
+    };
+    Model bumpy = bumpyModel(12, 16, 12, 4);
+    addStreamTree(&bumpy);
+    Case cases[] = {{"bumpy", bumpy, 90, 12}, {"grid", gridModel(12), 14, 12}, {"planes", planeModel(), 12, 10},
+                    {"ground", groundModel(16), 18, 16}};
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto store = makeStore();
+        const int32_t handle = load(*store, c.model);
+        ASSERT_GE(handle, 0) << store->lastError;
+        const ModelEntry& model = store->entries[handle];
+        QueryIndex index;
+        ASSERT_TRUE(buildQueryIndex(model, index));
+        ASSERT_EQ(index.nodes.size(), model.queryTree.nodes.size());
+        TestObject first(10, 0, 0, 0, 1000, kModelEntity, handle);
+        TestObject second(11, 0, 0, 0, 1000, kModelEntity, handle);
+        sdk::Entity* one[] = {&first};
+        sdk::Entity* both[] = {&first, &second};
+        QueryState reference;
+        reference.referenceWalk = true;
+        QueryIndexScratch scratch;
+        QueryState fast;
+
+        std::mt19937 random(11);
+        std::uniform_real_distribution<float> coordinate(-c.scale, c.scale);
+        std::uniform_int_distribution<int> lattice(-1, c.lattice + 1);
+        std::uniform_int_distribution<int> half(0, 4);
+        std::uniform_real_distribution<float> size(0.0f, c.scale / 4);
+        auto point = [&](int i) -> sdk::Vec3 {
+            if (i % 3 == 0) return {float(lattice(random)), float(lattice(random)), float(half(random)) * 0.5f};
+            return {coordinate(random), coordinate(random), coordinate(random)};
+        };
+        int hits = 0, contacts = 0;
+        for (int i = 0; i < 1500; ++i) {
+            const sdk::Vec3 a = point(i);
+            sdk::Vec3 b = point(i + 1);
+            if (i % 50 == 7) b = a;                                   // no length
+            if (i % 7 == 2) b = a, (&b.x)[i % 3] += coordinate(random);  // along an axis
+            const Ray want = cast(reference, *store, one, a, b);
+            const QueryRayHit hit = castRayInIndex(scratch, index, unturnedLocal(Vec3d(a)), unturnedLocal(Vec3d(b)));
+            Ray got;
+            got.fraction = hit.hit ? float(hit.fraction) : kRayMiss;
+            got.id = hit.hit ? 10 : -7;
+            got.object = hit.hit ? int32_t(hit.faceReference >> 16) : -1;
+            got.triangle = hit.hit ? int32_t(hit.faceReference & 0xffff) : -1;
+            got.normal = hit.hit ? toVec3(hit.normal) : sdk::Vec3{};
+            EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << "ray " << i << ": " << want.fraction << " vs " << got.fraction;
+            hits += want.fraction != kRayMiss;
+
+            const sdk::Vec3 angles = i % 4 == 1 ? sdk::Vec3{0, 0, 0} : sdk::Vec3{coordinate(random), coordinate(random), coordinate(random)};
+            sdk::Vec3 sizes = i % 4 == 1 ? sdk::Vec3{float(half(random)) * 0.5f, float(half(random)) * 0.5f, float(half(random)) * 0.5f}
+                                         : sdk::Vec3{size(random), size(random), size(random)};
+            if (i % 40 == 3) sizes.y = -sizes.y;
+            if (i % 40 == 5) sizes = {0, 0, 0};
+            const bool firstContact = i % 10 == 0;
+            const int32_t mode = kFilterAll | (firstContact ? kFilterFirstContact : 0);
+            int32_t wantCount = -1;
+            const sdk::Contact* wantList = collideBox(reference, *store, both, a, angles, sizes, &wantCount, mode, nullptr);
+            fast.contactCount = 0;
+            const QueryBox box = unturnedBox(a, angles, sizes);
+            if (collideBoxInIndex(fast, scratch, model, index, box, 10, firstContact) && !(firstContact && fast.contactCount > 0))
+                collideBoxInIndex(fast, scratch, model, index, box, 11, firstContact);
+            ASSERT_EQ(wantCount, fast.contactCount) << "box " << i;
+            EXPECT_EQ(wantList == nullptr, wantCount == 0);
+            if (wantCount > 0) {
+                EXPECT_EQ(std::memcmp(wantList, fast.contacts, sizeof *wantList * size_t(wantCount)), 0) << "box " << i;
+            }
+            contacts += wantCount;
+        }
+        EXPECT_GT(hits, 100);
+        EXPECT_GT(contacts, 100);
+
+        const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+        for (const sdk::Vec3& odd : {sdk::Vec3{nan, 0, 0}, sdk::Vec3{inf, 1, 1}, sdk::Vec3{1, -inf, 0}}) {
+            const Ray want = cast(reference, *store, one, odd, {1, 1, -1});
+            const QueryRayHit hit = castRayInIndex(scratch, index, unturnedLocal(Vec3d(odd)), unturnedLocal(Vec3d(1, 1, -1)));
+            EXPECT_EQ(want.fraction == kRayMiss, !hit.hit);
+            int32_t wantCount = -1;
+            collideBox(reference, *store, one, {1, 1, 0}, {0, 0, 0}, odd, &wantCount, kFilterAll, nullptr);
+            fast.contactCount = 0;
+            collideBoxInIndex(fast, scratch, model, index, unturnedBox({1, 1, 0}, {0, 0, 0}, odd), 10, false);
+            EXPECT_EQ(wantCount, fast.contactCount);
+        }
+    }
+}
+
+// A list full at 1024 contacts takes no more, in the index walk as in the stored tree's.
+TEST(QueryIndex, FullContactListMatchesTheStoredTreeWalk) {
+    auto store = makeStore();
+    const int32_t handle = load(*store, gridModel(24));
+    ASSERT_GE(handle, 0) << store->lastError;
+    QueryIndex index;
+    ASSERT_TRUE(buildQueryIndex(store->entries[handle], index));
+    TestObject entity(10, 0, 0, 0, 1000, kModelEntity, handle);
+    sdk::Entity* objects[] = {&entity};
+    QueryState reference, fast;
+    reference.referenceWalk = true;
+    QueryIndexScratch scratch;
+    int32_t wantCount = -1;
+    const sdk::Contact* want = collideBox(reference, *store, objects, {12, 12, 0}, {0, 0, 0}, {13, 13, 1}, &wantCount, kFilterAll, nullptr);
+    ASSERT_EQ(wantCount, kMaxContacts);
+    collideBoxInIndex(fast, scratch, store->entries[handle], index, unturnedBox({12, 12, 0}, {0, 0, 0}, {13, 13, 1}), 10, false);
+    ASSERT_EQ(fast.contactCount, kMaxContacts);
+    EXPECT_EQ(std::memcmp(want, fast.contacts, sizeof *want * size_t(kMaxContacts)), 0);
 }
 
 } // namespace
