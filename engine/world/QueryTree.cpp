@@ -111,6 +111,7 @@ void copyIndex(const ModelEntry& entry, QueryIndex& out) {
     for (int32_t o = 0; o < group0.storedObjectCount; ++o)
         firstTriangle[size_t(o) + 1] = firstTriangle[size_t(o)] + uint32_t(group0.objects[o].object->triangleCount);
     out.references.assign(firstTriangle.back(), 0);
+    out.corners.assign(9 * size_t(firstTriangle.back()), 0.0f);
     // The grid spans the root's bounds with room to spare at both ends.
     for (int axis = 0; axis < 3; ++axis) {
         const double low = tree.rootBounds.low[axis], high = tree.rootBounds.high[axis];
@@ -141,8 +142,8 @@ void copyIndex(const ModelEntry& entry, QueryIndex& out) {
         const uint32_t reference = tree.faceReferences[f];
         const uint32_t triangle = firstTriangle[reference >> 16] + (reference & 0xffffu);
         out.references[triangle] = reference;
-        out.faces[f].triangle = triangle;
-        std::copy_n(&tree.corners[9 * f], 9, out.faces[f].corner);
+        out.faces[f] = triangle;
+        std::copy_n(&tree.corners[9 * f], 9, &out.corners[9 * size_t(triangle)]);
     }
 }
 
@@ -150,7 +151,7 @@ void copyIndex(const ModelEntry& entry, QueryIndex& out) {
 
 size_t QueryIndex::byteSize() const {
     return nodes.size() * sizeof(QueryIndexNode) + firstFace.size() * sizeof(uint32_t) +
-           faces.size() * sizeof(QueryIndexFace) + references.size() * sizeof(uint32_t);
+           faces.size() * sizeof(uint32_t) + references.size() * sizeof(uint32_t) + corners.size() * sizeof(float);
 }
 
 bool buildQueryIndex(const ModelEntry& entry, QueryIndex& out) {

@@ -1,8 +1,9 @@
 // The query index: the query tree again in a layout made for the walks' memory traffic, and the ray and
 // box walks over it. Nodes are 32 bytes in walk order (a back child right after its parent) with their
 // own subtree bounds in 16-bit grid units, so that a node is read with one cache line and its bounds with
-// it; the faces of the nodes follow in the same order with their corners beside them; every triangle has
-// a dense number, so that a box walk decides a face once by a stamp instead of a search.
+// it; the faces of the nodes follow in the same order as dense triangle numbers, and the corners are held
+// once per triangle, so that a face split into many nodes costs four bytes per node and a box walk decides
+// it once by a stamp instead of a search.
 //
 // The walks take the same steps as the walks of the stored tree in the same order and with the same
 // arithmetic, so they give the same contacts in the same order and the same hit, bit for bit; the bounds
@@ -23,16 +24,12 @@ struct QueryIndexNode {
 };
 static_assert(sizeof(QueryIndexNode) == 32);
 
-struct QueryIndexFace {
-    uint32_t triangle;  // dense number: into QueryIndex::references and the walks' stamps
-    float corner[9];    // x, y, z of its three corners
-};
-
 struct QueryIndex {
     std::vector<QueryIndexNode> nodes;    // root first; empty when the model has no tree
     std::vector<uint32_t> firstFace;      // per node, one more at the end: faces [first[n], first[n + 1])
-    std::vector<QueryIndexFace> faces;
+    std::vector<uint32_t> faces;          // triangle numbers, in node order
     std::vector<uint32_t> references;     // per triangle number, the face reference (bit 31 cleared)
+    std::vector<float> corners;           // per triangle number, nine: x, y, z of its three corners
     double origin[3] = {};                // the bounds grid: value = origin + units x step
     double step[3] = {1, 1, 1};
 

@@ -42,8 +42,9 @@ bool faceContains(const Vec3d v[3], const Vec3d& p) {
     return dot(m, cross(e1, p - v[0])) >= 0 && dot(m, cross(p - v[0], e2)) >= 0 && dot(m, cross(e3, p - v[1])) >= 0;
 }
 
-void faceCorners(const QueryIndexFace& face, Vec3d corner[3]) {
-    for (int k = 0; k < 3; ++k) corner[k] = {face.corner[3 * k], face.corner[3 * k + 1], face.corner[3 * k + 2]};
+void triangleCorners(const QueryIndex& index, uint32_t triangle, Vec3d corner[3]) {
+    const float* c = &index.corners[9 * size_t(triangle)];
+    for (int k = 0; k < 3; ++k) corner[k] = {c[3 * k], c[3 * k + 1], c[3 * k + 2]};
 }
 
 // The line of a walk step's segment a -> b, its direction inverted once for the bounds tests of the step's
@@ -230,12 +231,12 @@ QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, 
             }
             for (uint32_t f = index.firstFace[frame.node]; f < index.firstFace[frame.node + 1]; ++f) {
                 Vec3d corner[3];
-                faceCorners(index.faces[f], corner);
+                triangleCorners(index, index.faces[f], corner);
                 if (!faceContains(corner, frame.p)) continue;
                 const Vec3d n = nodeNormal(node);
                 result.hit = true;
                 result.fraction = frame.t;
-                result.faceReference = index.references[index.faces[f].triangle];
+                result.faceReference = index.references[index.faces[f]];
                 result.normal = dot(n, frame.b - frame.a) >= 0 ? -n : n;
                 break;
             }
@@ -296,13 +297,13 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
             continue;
         }
         for (uint32_t f = index.firstFace[at]; f < index.firstFace[at + 1]; ++f) {
-            const QueryIndexFace& face = index.faces[f];
-            if (scratch.decided[face.triangle] == stamp) continue;
+            const uint32_t triangle = index.faces[f];
+            if (scratch.decided[triangle] == stamp) continue;
             Vec3d corner[3];
-            faceCorners(face, corner);
+            triangleCorners(index, triangle, corner);
             if (!boxMayTouchFace(corner, reach)) continue;
-            scratch.decided[face.triangle] = stamp;
-            const uint32_t reference = index.references[face.triangle];
+            scratch.decided[triangle] = stamp;
+            const uint32_t reference = index.references[triangle];
             if ((earlier > 0 && listedEarlier(reference)) || !boxTouchesFace(box, corner)) continue;
             if (state.contactCount >= kMaxContacts) continue;
             state.contactModels[state.contactCount] = &model;
