@@ -48,11 +48,18 @@ struct QueryIndexScratch {
         int32_t far;    // node index of the far child, -1 none
         double t;
         Vec3d a, b, p;
+        double from, to;  // the part of the query's segment that a -> b is, for the bounds tests
     };
     std::vector<RayStep> rays;
     std::vector<uint32_t> boxes;
-    std::vector<uint32_t> decided;  // per triangle number: the stamp of the box walk that decided it
+    // Per triangle number: (stamp of the box walk that decided it << 1) | touched.
+    std::vector<uint32_t> decided;
     uint32_t stamp = 0;
+    struct Touched {
+        uint32_t firstFace;  // where the walk of the stored tree would meet the face first
+        uint32_t triangle;
+    };
+    std::vector<Touched> touched;
 };
 
 struct QueryRayHit {

@@ -47,8 +47,9 @@ void triangleCorners(const QueryIndex& index, uint32_t triangle, Vec3d corner[3]
     for (int k = 0; k < 3; ++k) corner[k] = {c[3 * k], c[3 * k + 1], c[3 * k + 2]};
 }
 
-// The line of a walk step's segment a -> b, its direction inverted once for the bounds tests of the step's
-// children, which take the parts [t0, t1] of it.
+// The line of the query's segment a -> b, its direction inverted once for the bounds tests. A walk step's
+// segment is a part of it (its ends rounded far less than the bounds are widened), so a child's part of a
+// step is tested as the matching part of the query's segment.
 struct SegmentLine {
     double from[3];
     double inverse[3];  // infinite for an axis the segment does not move along
@@ -121,6 +122,49 @@ bool boxMayTouch(const QueryIndexNode& node, const GridBox& reach) {
     return true;
 }
 
+// The box's own slabs, for a second test of a subtree's bounds along the box's axes: a subtree whose bounds
+// lie wholly beyond one of the box's faces holds no face the box touches (a face is touched only within
+// the clip tolerance of every slab; the bounds are widened far more than that). Used only for a box of
+// finite, non-negative sizes.
+struct BoxSlabs {
+    bool usable;
+    double axis[3][3];
+    double low[3];   // offset - width - margin
+    double high[3];  // offset + margin
+};
+
+BoxSlabs boxSlabsOf(const QueryBox& box) {
+    BoxSlabs out{};
+    out.usable = true;
+    for (int i = 0; i < 3; ++i) {
+        for (int k = 0; k < 3; ++k) out.axis[i][k] = component(box.axis[i], k);
+        const double margin = 1e-4 * (1 + std::fabs(box.offset[i]) + std::fabs(box.width[i]));
+        out.low[i] = box.offset[i] - box.width[i] - margin;
+        out.high[i] = box.offset[i] + margin;
+        if (!(box.width[i] >= 0 && std::isfinite(out.low[i]) && std::isfinite(out.high[i]))) out.usable = false;
+        for (double a : out.axis[i])
+            if (!std::isfinite(a)) out.usable = false;
+    }
+    return out;
+}
+
+bool slabsMayTouch(const QueryIndex& index, const QueryIndexNode& node, const BoxSlabs& slabs) {
+    double centre[3], extent[3];
+    for (int k = 0; k < 3; ++k) {
+        const double low = index.origin[k] + node.low[k] * index.step[k];
+        const double high = index.origin[k] + node.high[k] * index.step[k];
+        centre[k] = (low + high) / 2;
+        extent[k] = (high - low) / 2;
+    }
+    for (int i = 0; i < 3; ++i) {
+        const double* a = slabs.axis[i];
+        const double middle = a[0] * centre[0] + a[1] * centre[1] + a[2] * centre[2];
+        const double spread = std::fabs(a[0]) * extent[0] + std::fabs(a[1]) * extent[1] + std::fabs(a[2]) * extent[2];
+        if (middle - spread > slabs.high[i] || middle + spread < slabs.low[i]) return false;
+    }
+    return true;
+}
+
 // The box's reach is widened itself, so a face's own corners are compared with it.
 bool boxMayTouchFace(const Vec3d corner[3], const AxisBox& reach) {
     for (int axis = 0; axis < 3; ++axis) {
@@ -184,17 +228,21 @@ QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, 
     QueryRayHit result;
     std::vector<QueryIndexScratch::RayStep>& stack = scratch.rays;
     stack.clear();
-    if (index.nodes.empty() || !segmentMayHit(index, 0, SegmentLine(a, b), 0, 1)) return result;
-    stack.push_back({0, 0, -1, 0, a, b, {}});
+    const SegmentLine line(a, b);
+    if (index.nodes.empty() || !segmentMayHit(index, 0, line, 0, 1)) return result;
+    stack.push_back({0, 0, -1, 0, a, b, {}, 0, 1});
     // A child is entered only when its bounds may hold a hit of its part [t0, t1] of the step's segment.
     auto child = [&](const QueryIndexScratch::RayStep& frame, bool front, double t0, double t1) -> int64_t {
         const int64_t node = front ? frontOf(index, frame.node) : backOf(index, frame.node);
-        return node >= 0 && segmentMayHit(index, uint32_t(node), SegmentLine(frame.a, frame.b), t0, t1) ? node : -1;
+        const double span = frame.to - frame.from;
+        return node >= 0 && segmentMayHit(index, uint32_t(node), line, frame.from + t0 * span, frame.from + t1 * span) ? node : -1;
     };
     while (!stack.empty()) {
         QueryIndexScratch::RayStep& frame = stack.back();
         const QueryIndexNode& node = index.nodes[frame.node];
         if (frame.stage == 0) {
+            const int64_t front = frontOf(index, frame.node);
+            if (front >= 0) __builtin_prefetch(&index.nodes[size_t(front)]);
             const Vec3d n = nodeNormal(node);
             const double da = dot(n, frame.a) - double(node.distance);
             const double db = dot(n, frame.b) - double(node.distance);
@@ -213,10 +261,10 @@ QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, 
             frame.p = frame.a + (frame.b - frame.a) * frame.t;
             const int64_t nearChild = child(frame, da > 0, 0, frame.t);
             frame.far = int32_t(da > 0 ? backOf(index, frame.node) : frontOf(index, frame.node));
-            if (frame.far >= 0) __builtin_prefetch(&index.nodes[size_t(frame.far)]);
             frame.stage = 1;
             if (nearChild >= 0) {
-                const QueryIndexScratch::RayStep near{uint32_t(nearChild), 0, -1, 0, frame.a, frame.p, {}};
+                const double middle = frame.from + frame.t * (frame.to - frame.from);
+                const QueryIndexScratch::RayStep near{uint32_t(nearChild), 0, -1, 0, frame.a, frame.p, {}, frame.from, middle};
                 stack.push_back(near);
             } else {
                 result = {};
@@ -245,7 +293,8 @@ QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, 
                 continue;
             }
             frame.stage = 2;
-            const QueryIndexScratch::RayStep far{uint32_t(frame.far), 0, -1, 0, frame.p, frame.b, {}};
+            const double middle = frame.from + frame.t * (frame.to - frame.from);
+            const QueryIndexScratch::RayStep far{uint32_t(frame.far), 0, -1, 0, frame.p, frame.b, {}, middle, frame.to};
             stack.push_back(far);
             continue;
         }
@@ -255,20 +304,24 @@ QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, 
     return result;
 }
 
-// Depth first: a node's faces, then its back subtree, then its front subtree; a node whose plane is
-// farther from the centre than the box's radius leads only to the side the centre is on. Each face is
-// decided once per walk (the tree lists a face in every node whose plane split it).
+// The stored tree's walk is depth first (a node's faces, its back subtree, its front subtree; a node whose
+// plane is farther from the centre than the box's radius leads only to the side the centre is on), and
+// the index numbers nodes and their faces in exactly that order. So the walk here may take the nodes in
+// any order: it goes breadth first, fetching nodes well before it reads them, keeps for each touched face
+// the first place it is listed at, and lists the faces in the order of those places. Each face is decided
+// once per walk (the tree lists a face in every node whose plane split it).
 bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const ModelEntry& model, const QueryIndex& index,
                        const QueryBox& box, int32_t id, bool firstContact) {
     if (index.nodes.empty()) return true;
     if (scratch.decided.size() != index.references.size()) scratch.decided.assign(index.references.size(), 0);
-    if (++scratch.stamp == 0) {
+    if (++scratch.stamp >= 0x80000000u) {
         std::fill(scratch.decided.begin(), scratch.decided.end(), 0);
         scratch.stamp = 1;
     }
     const uint32_t stamp = scratch.stamp;
     const AxisBox reach = axisBoxOf(box);
     const GridBox gridReach = gridBoxOf(index, reach);
+    const BoxSlabs slabs = boxSlabsOf(box);
     // Contacts listed before this walk: a face of this model among them is not listed again.
     const int32_t earlier = state.contactCount;
     auto listedEarlier = [&](uint32_t reference) {
@@ -276,45 +329,57 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
             if (state.contacts[i].faceReference == int32_t(reference) && state.contactModels[i] == &model) return true;
         return false;
     };
-    std::vector<uint32_t>& stack = scratch.boxes;
-    stack.clear();
-    int64_t next = 0;
-    for (;;) {
-        if (next < 0) {
-            if (stack.empty()) return true;
-            next = stack.back();
-            stack.pop_back();
-        }
-        const uint32_t at = uint32_t(next);
+    std::vector<QueryIndexScratch::Touched>& touched = scratch.touched;
+    touched.clear();
+    std::vector<uint32_t>& queue = scratch.boxes;
+    queue.clear();
+    auto enqueue = [&](int64_t node) {
+        if (node < 0) return;
+        __builtin_prefetch(&index.nodes[size_t(node)]);
+        __builtin_prefetch(&index.firstFace[size_t(node)]);
+        queue.push_back(uint32_t(node));
+    };
+    // How far ahead of the node in hand the faces, and then the corners, of a waiting node are fetched.
+    constexpr size_t kFacesAhead = 8;
+    constexpr size_t kCornersAhead = 4;
+    enqueue(0);
+    for (size_t head = 0; head < queue.size(); ++head) {
+        if (head + kFacesAhead < queue.size()) __builtin_prefetch(&index.faces[index.firstFace[queue[head + kFacesAhead]]]);
+        if (head + kCornersAhead < queue.size())
+            __builtin_prefetch(&index.corners[9 * size_t(index.faces[index.firstFace[queue[head + kCornersAhead]]])]);
+        const uint32_t at = queue[head];
         const QueryIndexNode& node = index.nodes[at];
-        if (!boxMayTouch(node, gridReach)) {
-            next = -1;
-            continue;
-        }
+        if (!boxMayTouch(node, gridReach) || (slabs.usable && !slabsMayTouch(index, node, slabs))) continue;
         const double s = dot(nodeNormal(node), box.centre) - double(node.distance);
         if (!(std::fabs(s) < box.radius)) {
-            next = s >= 0 ? frontOf(index, at) : backOf(index, at);
+            enqueue(s >= 0 ? frontOf(index, at) : backOf(index, at));
             continue;
         }
         for (uint32_t f = index.firstFace[at]; f < index.firstFace[at + 1]; ++f) {
             const uint32_t triangle = index.faces[f];
-            if (scratch.decided[triangle] == stamp) continue;
+            uint32_t& mark = scratch.decided[triangle];
+            if (mark >> 1 == stamp) {
+                if (mark & 1)
+                    for (QueryIndexScratch::Touched& t : touched)
+                        if (t.triangle == triangle) t.firstFace = std::min(t.firstFace, f);
+                continue;
+            }
             Vec3d corner[3];
             triangleCorners(index, triangle, corner);
-            if (!boxMayTouchFace(corner, reach)) continue;
-            scratch.decided[triangle] = stamp;
-            const uint32_t reference = index.references[triangle];
-            if ((earlier > 0 && listedEarlier(reference)) || !boxTouchesFace(box, corner)) continue;
-            if (state.contactCount >= kMaxContacts) continue;
-            state.contactModels[state.contactCount] = &model;
-            state.contacts[state.contactCount++] = {id, int32_t(reference)};
-            if (firstContact) return false;
+            const bool touches = boxMayTouchFace(corner, reach) && !(earlier > 0 && listedEarlier(index.references[triangle])) &&
+                                 boxTouchesFace(box, corner);
+            mark = stamp << 1 | uint32_t(touches);
+            if (touches) touched.push_back({f, triangle});
         }
-        const int64_t front = frontOf(index, at);
-        if (front >= 0) {
-            __builtin_prefetch(&index.nodes[size_t(front)]);
-            stack.push_back(uint32_t(front));
-        }
-        next = backOf(index, at);
+        enqueue(backOf(index, at));
+        enqueue(frontOf(index, at));
     }
+    std::sort(touched.begin(), touched.end(), [](const auto& a, const auto& b) { return a.firstFace < b.firstFace; });
+    for (const QueryIndexScratch::Touched& t : touched) {
+        if (state.contactCount >= kMaxContacts) break;
+        state.contactModels[state.contactCount] = &model;
+        state.contacts[state.contactCount++] = {id, int32_t(index.references[t.triangle])};
+        if (firstContact) return false;
+    }
+    return true;
 }
