@@ -122,49 +122,6 @@ bool boxMayTouch(const QueryIndexNode& node, const GridBox& reach) {
     return true;
 }
 
-// The box's own slabs, for a second test of a subtree's bounds along the box's axes: a subtree whose bounds
-// lie wholly beyond one of the box's faces holds no face the box touches (a face is touched only within
-// the clip tolerance of every slab; the bounds are widened far more than that). Used only for a box of
-// finite, non-negative sizes.
-struct BoxSlabs {
-    bool usable;
-    double axis[3][3];
-    double low[3];   // offset - width - margin
-    double high[3];  // offset + margin
-};
-
-BoxSlabs boxSlabsOf(const QueryBox& box) {
-    BoxSlabs out{};
-    out.usable = true;
-    for (int i = 0; i < 3; ++i) {
-        for (int k = 0; k < 3; ++k) out.axis[i][k] = component(box.axis[i], k);
-        const double margin = 1e-4 * (1 + std::fabs(box.offset[i]) + std::fabs(box.width[i]));
-        out.low[i] = box.offset[i] - box.width[i] - margin;
-        out.high[i] = box.offset[i] + margin;
-        if (!(box.width[i] >= 0 && std::isfinite(out.low[i]) && std::isfinite(out.high[i]))) out.usable = false;
-        for (double a : out.axis[i])
-            if (!std::isfinite(a)) out.usable = false;
-    }
-    return out;
-}
-
-bool slabsMayTouch(const QueryIndex& index, const QueryIndexNode& node, const BoxSlabs& slabs) {
-    double centre[3], extent[3];
-    for (int k = 0; k < 3; ++k) {
-        const double low = index.origin[k] + node.low[k] * index.step[k];
-        const double high = index.origin[k] + node.high[k] * index.step[k];
-        centre[k] = (low + high) / 2;
-        extent[k] = (high - low) / 2;
-    }
-    for (int i = 0; i < 3; ++i) {
-        const double* a = slabs.axis[i];
-        const double middle = a[0] * centre[0] + a[1] * centre[1] + a[2] * centre[2];
-        const double spread = std::fabs(a[0]) * extent[0] + std::fabs(a[1]) * extent[1] + std::fabs(a[2]) * extent[2];
-        if (middle - spread > slabs.high[i] || middle + spread < slabs.low[i]) return false;
-    }
-    return true;
-}
-
 // The box's reach is widened itself, so a face's own corners are compared with it.
 bool boxMayTouchFace(const Vec3d corner[3], const AxisBox& reach) {
     for (int axis = 0; axis < 3; ++axis) {
@@ -321,7 +278,6 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
     const uint32_t stamp = scratch.stamp;
     const AxisBox reach = axisBoxOf(box);
     const GridBox gridReach = gridBoxOf(index, reach);
-    const BoxSlabs slabs = boxSlabsOf(box);
     // Contacts listed before this walk: a face of this model among them is not listed again.
     const int32_t earlier = state.contactCount;
     auto listedEarlier = [&](uint32_t reference) {
@@ -349,7 +305,7 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
             __builtin_prefetch(&index.corners[9 * size_t(index.faces[index.firstFace[queue[head + kCornersAhead]]])]);
         const uint32_t at = queue[head];
         const QueryIndexNode& node = index.nodes[at];
-        if (!boxMayTouch(node, gridReach) || (slabs.usable && !slabsMayTouch(index, node, slabs))) continue;
+        if (!boxMayTouch(node, gridReach)) continue;
         const double s = dot(nodeNormal(node), box.centre) - double(node.distance);
         if (!(std::fabs(s) < box.radius)) {
             enqueue(s >= 0 ? frontOf(index, at) : backOf(index, at));
