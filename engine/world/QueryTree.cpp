@@ -93,15 +93,21 @@ void computeBounds(QueryTree& tree) {
 constexpr int32_t kGridLow = -32767;
 constexpr int32_t kGridHigh = 32767;
 
-bool gridBounds(const QueryIndex& index, const QueryBounds& bounds, QueryIndexNode& node) {
+void gridBounds(const QueryIndex& index, const QueryBounds& bounds, int16_t (&low)[3], int16_t (&high)[3]) {
+    int16_t gridLow[3], gridHigh[3];
     for (int axis = 0; axis < 3; ++axis) {
-        const double low = std::floor((double(bounds.low[axis]) - index.origin[axis]) / index.step[axis]) - 1;
-        const double high = std::ceil((double(bounds.high[axis]) - index.origin[axis]) / index.step[axis]) + 1;
-        if (!(low >= kGridLow && high <= kGridHigh)) return false;
-        node.low[axis] = int16_t(low);
-        node.high[axis] = int16_t(high);
+        const double l = std::floor((double(bounds.low[axis]) - index.origin[axis]) / index.step[axis]) - 1;
+        const double h = std::ceil((double(bounds.high[axis]) - index.origin[axis]) / index.step[axis]) + 1;
+        if (!(l >= kGridLow && h <= kGridHigh)) {
+            std::fill(std::begin(low), std::end(low), int16_t(kGridLow));
+            std::fill(std::begin(high), std::end(high), int16_t(kGridHigh));
+            return;
+        }
+        gridLow[axis] = int16_t(l);
+        gridHigh[axis] = int16_t(h);
     }
-    return true;
+    std::copy(std::begin(gridLow), std::end(gridLow), low);
+    std::copy(std::begin(gridHigh), std::end(gridHigh), high);
 }
 
 void copyIndex(const ModelEntry& entry, QueryIndex& out) {
@@ -127,10 +133,7 @@ void copyIndex(const ModelEntry& entry, QueryIndex& out) {
         QueryIndexNode& node = out.nodes[n];
         std::copy(std::begin(from.normal), std::end(from.normal), node.normal);
         node.distance = from.distance;
-        if (!gridBounds(out, *own[n], node)) {
-            std::fill(std::begin(node.low), std::end(node.low), int16_t(kGridLow));
-            std::fill(std::begin(node.high), std::end(node.high), int16_t(kGridHigh));
-        }
+        gridBounds(out, *own[n], node.low, node.high);
         if (from.back >= 0) own[size_t(from.back)] = &from.backBounds;
         if (from.front >= 0) own[size_t(from.front)] = &from.frontBounds;
         node.link = (from.front >= 0 ? uint32_t(from.front) : 0) | (from.back >= 0 ? 0x80000000u : 0);
@@ -145,12 +148,24 @@ void copyIndex(const ModelEntry& entry, QueryIndex& out) {
         out.faces[f] = triangle;
         std::copy_n(&tree.corners[9 * f], 9, &out.corners[9 * size_t(triangle)]);
     }
+    out.faceBounds.resize(tree.nodes.size());
+    for (size_t n = 0; n < tree.nodes.size(); ++n) {
+        QueryBounds faces;
+        std::fill(std::begin(faces.low), std::end(faces.low), std::numeric_limits<float>::infinity());
+        std::fill(std::begin(faces.high), std::end(faces.high), -std::numeric_limits<float>::infinity());
+        for (uint32_t f = out.firstFace[n]; f < out.firstFace[n + 1]; ++f)
+            for (int k = 0; k < 9; ++k) {
+                faces.low[k % 3] = std::min(faces.low[k % 3], tree.corners[9 * size_t(f) + size_t(k)]);
+                faces.high[k % 3] = std::max(faces.high[k % 3], tree.corners[9 * size_t(f) + size_t(k)]);
+            }
+        gridBounds(out, faces, out.faceBounds[n].low, out.faceBounds[n].high);
+    }
 }
 
 } // namespace
 
 size_t QueryIndex::byteSize() const {
-    return nodes.size() * sizeof(QueryIndexNode) + firstFace.size() * sizeof(uint32_t) +
+    return nodes.size() * sizeof(QueryIndexNode) + firstFace.size() * sizeof(uint32_t) + faceBounds.size() * sizeof(QueryGridBounds) +
            faces.size() * sizeof(uint32_t) + references.size() * sizeof(uint32_t) + corners.size() * sizeof(float);
 }
 

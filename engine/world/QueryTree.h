@@ -24,9 +24,16 @@ struct QueryIndexNode {
 };
 static_assert(sizeof(QueryIndexNode) == 32);
 
+// Bounds in the index's grid units, rounded outwards.
+struct QueryGridBounds {
+    int16_t low[3];
+    int16_t high[3];
+};
+
 struct QueryIndex {
     std::vector<QueryIndexNode> nodes;    // root first; empty when the model has no tree
     std::vector<uint32_t> firstFace;      // per node, one more at the end: faces [first[n], first[n + 1])
+    std::vector<QueryGridBounds> faceBounds;  // per node, the bounds of its own faces in grid units
     std::vector<uint32_t> faces;          // triangle numbers, in node order
     std::vector<uint32_t> references;     // per triangle number, the face reference (bit 31 cleared)
     std::vector<float> corners;           // per triangle number, nine: x, y, z of its three corners

@@ -116,9 +116,9 @@ GridBox gridBoxOf(const QueryIndex& index, const AxisBox& reach) {
     return out;
 }
 
-bool boxMayTouch(const QueryIndexNode& node, const GridBox& reach) {
+bool gridOverlaps(const int16_t (&low)[3], const int16_t (&high)[3], const GridBox& reach) {
     for (int axis = 0; axis < 3; ++axis)
-        if (node.low[axis] > reach.high[axis] || node.high[axis] < reach.low[axis]) return false;
+        if (low[axis] > reach.high[axis] || high[axis] < reach.low[axis]) return false;
     return true;
 }
 
@@ -293,6 +293,7 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
         if (node < 0) return;
         __builtin_prefetch(&index.nodes[size_t(node)]);
         __builtin_prefetch(&index.firstFace[size_t(node)]);
+        __builtin_prefetch(&index.faceBounds[size_t(node)]);
         queue.push_back(uint32_t(node));
     };
     // How far ahead of the node in hand the faces, and then the corners, of a waiting node are fetched.
@@ -305,13 +306,16 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
             __builtin_prefetch(&index.corners[9 * size_t(index.faces[index.firstFace[queue[head + kCornersAhead]]])]);
         const uint32_t at = queue[head];
         const QueryIndexNode& node = index.nodes[at];
-        if (!boxMayTouch(node, gridReach)) continue;
+        if (!gridOverlaps(node.low, node.high, gridReach)) continue;
         const double s = dot(nodeNormal(node), box.centre) - double(node.distance);
         if (!(std::fabs(s) < box.radius)) {
             enqueue(s >= 0 ? frontOf(index, at) : backOf(index, at));
             continue;
         }
-        for (uint32_t f = index.firstFace[at]; f < index.firstFace[at + 1]; ++f) {
+        // No face of the node within the reach: only its children remain.
+        const QueryGridBounds& faceBounds = index.faceBounds[at];
+        const uint32_t faceEnd = gridOverlaps(faceBounds.low, faceBounds.high, gridReach) ? index.firstFace[at + 1] : 0;
+        for (uint32_t f = index.firstFace[at]; f < faceEnd; ++f) {
             const uint32_t triangle = index.faces[f];
             uint32_t& mark = scratch.decided[triangle];
             if (mark >> 1 == stamp) {
