@@ -59,8 +59,12 @@ struct QueryIndexScratch {
     };
     std::vector<RayStep> rays;
     std::vector<uint32_t> boxes;
-    // Per triangle number: (stamp of the box walk that decided it << 1) | touched.
-    std::vector<uint32_t> decided;
+    // Per triangle number: the box walk that decided it, and where it is in touched (-1: missed).
+    struct Decision {
+        uint32_t stamp = 0;
+        int32_t touched = -1;
+    };
+    std::vector<Decision> decided;
     uint32_t stamp = 0;
     struct Touched {
         uint32_t firstFace;  // where the walk of the stored tree would meet the face first

@@ -136,37 +136,43 @@ struct ClipPolygon {
     int count = 0;
 };
 
-// Inserts the crossing of every edge that passes through the plane value(p) = 0.
+// Copies the polygon with the crossing of every edge that passes through the plane value(p) = 0 inserted.
 template <class Value>
-void insertCrossings(ClipPolygon* polygon, Value value) {
-    ClipPolygon out;
-    for (int i = 0; i < polygon->count; ++i) {
-        const Vec3d& p = polygon->point[i];
-        const Vec3d& q = polygon->point[(i + 1) % polygon->count];
-        if (out.count < kClipCapacity) out.point[out.count++] = p;
+void insertCrossings(const ClipPolygon& polygon, ClipPolygon* out, Value value) {
+    out->count = 0;
+    for (int i = 0; i < polygon.count; ++i) {
+        const Vec3d& p = polygon.point[i];
+        const Vec3d& q = polygon.point[(i + 1) % polygon.count];
+        if (out->count < kClipCapacity) out->point[out->count++] = p;
         const double vp = value(p);
         const double vq = value(q);
-        if ((vp > 0) != (vq > 0) && out.count < kClipCapacity) out.point[out.count++] = p + (q - p) * (vp / (vp - vq));
+        if ((vp > 0) != (vq > 0) && out->count < kClipCapacity) out->point[out->count++] = p + (q - p) * (vp / (vp - vq));
     }
-    *polygon = out;
 }
 
 // Does the triangle touch the box? Rejected at once when all corners lie beyond one face; else clipped
-// slab by slab, dropping after each slab the points that lie outside it by more than the tolerance.
+// slab by slab, dropping after each slab the points that lie outside it by more than the tolerance. A
+// triangle with every corner inside every slab is taken at once: the clipping would insert no point and
+// drop none.
 bool boxTouchesFace(const QueryBox& box, const Vec3d v[3]) {
+    bool inside = true;
     for (int i = 0; i < 3; ++i) {
         double value[3];
         for (int k = 0; k < 3; ++k) value[k] = dot(box.axis[i], v[k]) - box.offset[i];
         if (value[0] > 0 && value[1] > 0 && value[2] > 0) return false;
         if (value[0] + box.width[i] < 0 && value[1] + box.width[i] < 0 && value[2] + box.width[i] < 0) return false;
+        for (int k = 0; k < 3; ++k)
+            inside = inside && !(value[k] > 0) && !(-(value[k] + box.width[i]) > 0) && value[k] <= kClipTolerance &&
+                     value[k] + box.width[i] >= -kClipTolerance;
     }
-    ClipPolygon polygon;
+    if (inside) return true;
+    ClipPolygon polygon, crossed;
     polygon.count = 3;
     std::copy(v, v + 3, polygon.point);
     for (int i = 0; i < 3 && polygon.count > 0; ++i) {
         auto slabValue = [&](const Vec3d& p) { return dot(box.axis[i], p) - box.offset[i]; };
-        insertCrossings(&polygon, slabValue);
-        insertCrossings(&polygon, [&](const Vec3d& p) { return -(slabValue(p) + box.width[i]); });
+        insertCrossings(polygon, &crossed, slabValue);
+        insertCrossings(crossed, &polygon, [&](const Vec3d& p) { return -(slabValue(p) + box.width[i]); });
         int kept = 0;
         for (int k = 0; k < polygon.count; ++k) {
             const double value = slabValue(polygon.point[k]);
@@ -270,9 +276,9 @@ QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, 
 bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const ModelEntry& model, const QueryIndex& index,
                        const QueryBox& box, int32_t id, bool firstContact) {
     if (index.nodes.empty()) return true;
-    if (scratch.decided.size() != index.references.size()) scratch.decided.assign(index.references.size(), 0);
-    if (++scratch.stamp >= 0x80000000u) {
-        std::fill(scratch.decided.begin(), scratch.decided.end(), 0);
+    if (scratch.decided.size() != index.references.size()) scratch.decided.assign(index.references.size(), {});
+    if (++scratch.stamp == 0) {
+        std::fill(scratch.decided.begin(), scratch.decided.end(), QueryIndexScratch::Decision{});
         scratch.stamp = 1;
     }
     const uint32_t stamp = scratch.stamp;
@@ -317,18 +323,19 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
         const uint32_t faceEnd = gridOverlaps(faceBounds.low, faceBounds.high, gridReach) ? index.firstFace[at + 1] : 0;
         for (uint32_t f = index.firstFace[at]; f < faceEnd; ++f) {
             const uint32_t triangle = index.faces[f];
-            uint32_t& mark = scratch.decided[triangle];
-            if (mark >> 1 == stamp) {
-                if (mark & 1)
-                    for (QueryIndexScratch::Touched& t : touched)
-                        if (t.triangle == triangle) t.firstFace = std::min(t.firstFace, f);
+            QueryIndexScratch::Decision& decision = scratch.decided[triangle];
+            if (decision.stamp == stamp) {
+                if (decision.touched >= 0) {
+                    QueryIndexScratch::Touched& t = touched[size_t(decision.touched)];
+                    t.firstFace = std::min(t.firstFace, f);
+                }
                 continue;
             }
             Vec3d corner[3];
             triangleCorners(index, triangle, corner);
             const bool touches = boxMayTouchFace(corner, reach) && !(earlier > 0 && listedEarlier(index.references[triangle])) &&
                                  boxTouchesFace(box, corner);
-            mark = stamp << 1 | uint32_t(touches);
+            decision = {stamp, touches ? int32_t(touched.size()) : -1};
             if (touches) touched.push_back({f, triangle});
         }
         enqueue(backOf(index, at));
