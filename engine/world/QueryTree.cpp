@@ -148,6 +148,8 @@ void copyIndex(const ModelEntry& entry, QueryIndex& out) {
         out.faces[f] = triangle;
         std::copy_n(&tree.corners[9 * f], 9, &out.corners[9 * size_t(triangle)]);
     }
+    out.firstTriangle.resize(tree.nodes.size());
+    for (size_t n = 0; n < tree.nodes.size(); ++n) out.firstTriangle[n] = out.faces[out.firstFace[n]];
     out.faceBounds.resize(tree.nodes.size());
     for (size_t n = 0; n < tree.nodes.size(); ++n) {
         QueryBounds faces;
@@ -166,6 +168,7 @@ void copyIndex(const ModelEntry& entry, QueryIndex& out) {
 
 size_t QueryIndex::byteSize() const {
     return nodes.size() * sizeof(QueryIndexNode) + firstFace.size() * sizeof(uint32_t) + faceBounds.size() * sizeof(QueryGridBounds) +
+           firstTriangle.size() * sizeof(uint32_t) +
            faces.size() * sizeof(uint32_t) + references.size() * sizeof(uint32_t) + corners.size() * sizeof(float);
 }
 

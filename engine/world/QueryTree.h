@@ -35,6 +35,7 @@ struct QueryIndex {
     std::vector<uint32_t> firstFace;      // per node, one more at the end: faces [first[n], first[n + 1])
     std::vector<QueryGridBounds> faceBounds;  // per node, the bounds of its own faces in grid units
     std::vector<uint32_t> faces;          // triangle numbers, in node order
+    std::vector<uint32_t> firstTriangle;  // per node, the triangle number of its first face
     std::vector<uint32_t> references;     // per triangle number, the face reference (bit 31 cleared)
     std::vector<float> corners;           // per triangle number, nine: x, y, z of its three corners
     double origin[3] = {};                // the bounds grid: value = origin + units x step

@@ -220,6 +220,11 @@ QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, 
                 }
                 continue;
             }
+            // The node's faces are read when the near side is done: fetched now, they come in meanwhile.
+            __builtin_prefetch(&index.firstFace[frame.node]);
+            // The node's faces are read when the near side is done: fetched now, they come in meanwhile.
+            __builtin_prefetch(&index.firstFace[frame.node]);
+            __builtin_prefetch(&index.corners[9 * size_t(index.firstTriangle[frame.node])]);
             frame.t = da / (da - db);
             frame.p = frame.a + (frame.b - frame.a) * frame.t;
             const int64_t nearChild = child(frame, da > 0, 0, frame.t);
@@ -300,6 +305,7 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
         __builtin_prefetch(&index.nodes[size_t(node)]);
         __builtin_prefetch(&index.firstFace[size_t(node)]);
         __builtin_prefetch(&index.faceBounds[size_t(node)]);
+        __builtin_prefetch(&index.firstTriangle[size_t(node)]);
         queue.push_back(uint32_t(node));
     };
     // How far ahead of the node in hand the faces, and then the corners, of a waiting node are fetched.
@@ -309,7 +315,7 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
     for (size_t head = 0; head < queue.size(); ++head) {
         if (head + kFacesAhead < queue.size()) __builtin_prefetch(&index.faces[index.firstFace[queue[head + kFacesAhead]]]);
         if (head + kCornersAhead < queue.size())
-            __builtin_prefetch(&index.corners[9 * size_t(index.faces[index.firstFace[queue[head + kCornersAhead]]])]);
+            __builtin_prefetch(&index.corners[9 * size_t(index.firstTriangle[queue[head + kCornersAhead]])]);
         const uint32_t at = queue[head];
         const QueryIndexNode& node = index.nodes[at];
         if (!gridOverlaps(node.low, node.high, gridReach)) continue;
