@@ -88,26 +88,25 @@ void computeBounds(QueryTree& tree) {
     if (!subtree.empty()) tree.rootBounds = subtree[0];
 }
 
-// Grid units of a bound, rounded outwards by one more unit; a bound off the grid (or NaN) opens the node to
-// every query.
+// Grid units of bounds, rounded outwards by one more unit. Bounds off the grid (or not finite) take the
+// whole grid, which opens the node to every query.
 constexpr int32_t kGridLow = -32767;
 constexpr int32_t kGridHigh = 32767;
 
-void gridBounds(const QueryIndex& index, const QueryBounds& bounds, int16_t (&low)[3], int16_t (&high)[3]) {
-    int16_t gridLow[3], gridHigh[3];
+QueryGridBounds gridBounds(const QueryIndex& index, const QueryBounds& bounds) {
+    QueryGridBounds out;
     for (int axis = 0; axis < 3; ++axis) {
-        const double l = std::floor((double(bounds.low[axis]) - index.origin[axis]) / index.step[axis]) - 1;
-        const double h = std::ceil((double(bounds.high[axis]) - index.origin[axis]) / index.step[axis]) + 1;
-        if (!(l >= kGridLow && h <= kGridHigh)) {
-            std::fill(std::begin(low), std::end(low), int16_t(kGridLow));
-            std::fill(std::begin(high), std::end(high), int16_t(kGridHigh));
-            return;
+        const double low = std::floor((double(bounds.low[axis]) - index.origin[axis]) / index.step[axis]) - 1;
+        const double high = std::ceil((double(bounds.high[axis]) - index.origin[axis]) / index.step[axis]) + 1;
+        if (!(low >= kGridLow && low <= kGridHigh && high >= kGridLow && high <= kGridHigh)) {
+            std::fill(std::begin(out.low), std::end(out.low), int16_t(kGridLow));
+            std::fill(std::begin(out.high), std::end(out.high), int16_t(kGridHigh));
+            return out;
         }
-        gridLow[axis] = int16_t(l);
-        gridHigh[axis] = int16_t(h);
+        out.low[axis] = int16_t(low);
+        out.high[axis] = int16_t(high);
     }
-    std::copy(std::begin(gridLow), std::end(gridLow), low);
-    std::copy(std::begin(gridHigh), std::end(gridHigh), high);
+    return out;
 }
 
 void copyIndex(const ModelEntry& entry, QueryIndex& out) {
@@ -133,7 +132,7 @@ void copyIndex(const ModelEntry& entry, QueryIndex& out) {
         QueryIndexNode& node = out.nodes[n];
         std::copy(std::begin(from.normal), std::end(from.normal), node.normal);
         node.distance = from.distance;
-        gridBounds(out, *own[n], node.low, node.high);
+        node.bounds = gridBounds(out, *own[n]);
         if (from.back >= 0) own[size_t(from.back)] = &from.backBounds;
         if (from.front >= 0) own[size_t(from.front)] = &from.frontBounds;
         node.link = (from.front >= 0 ? uint32_t(from.front) : 0) | (from.back >= 0 ? 0x80000000u : 0);
@@ -157,19 +156,21 @@ void copyIndex(const ModelEntry& entry, QueryIndex& out) {
         std::fill(std::begin(faces.high), std::end(faces.high), -std::numeric_limits<float>::infinity());
         for (uint32_t f = out.firstFace[n]; f < out.firstFace[n + 1]; ++f)
             for (int k = 0; k < 9; ++k) {
-                faces.low[k % 3] = std::min(faces.low[k % 3], tree.corners[9 * size_t(f) + size_t(k)]);
-                faces.high[k % 3] = std::max(faces.high[k % 3], tree.corners[9 * size_t(f) + size_t(k)]);
+                const float value = tree.corners[9 * size_t(f) + size_t(k)];
+                // A corner that is not a number leaves the bounds open (infinite).
+                faces.low[k % 3] = std::isnan(value) ? -std::numeric_limits<float>::infinity() : std::min(faces.low[k % 3], value);
+                faces.high[k % 3] = std::isnan(value) ? std::numeric_limits<float>::infinity() : std::max(faces.high[k % 3], value);
             }
-        gridBounds(out, faces, out.faceBounds[n].low, out.faceBounds[n].high);
+        out.faceBounds[n] = gridBounds(out, faces);
     }
 }
 
 } // namespace
 
 size_t QueryIndex::byteSize() const {
-    return nodes.size() * sizeof(QueryIndexNode) + firstFace.size() * sizeof(uint32_t) + faceBounds.size() * sizeof(QueryGridBounds) +
-           firstTriangle.size() * sizeof(uint32_t) +
-           faces.size() * sizeof(uint32_t) + references.size() * sizeof(uint32_t) + corners.size() * sizeof(float);
+    return nodes.size() * sizeof(QueryIndexNode) + faceBounds.size() * sizeof(QueryGridBounds) +
+           (firstFace.size() + firstTriangle.size() + faces.size() + references.size()) * sizeof(uint32_t) +
+           corners.size() * sizeof(float);
 }
 
 bool buildQueryIndex(const ModelEntry& entry, QueryIndex& out) {

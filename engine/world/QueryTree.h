@@ -1,13 +1,13 @@
-// The query index: the query tree again in a layout made for the walks' memory traffic, and the ray and
-// box walks over it. Nodes are 32 bytes in walk order (a back child right after its parent) with their
-// own subtree bounds in 16-bit grid units, so that a node is read with one cache line and its bounds with
-// it; the faces of the nodes follow in the same order as dense triangle numbers, and the corners are held
-// once per triangle, so that a face split into many nodes costs four bytes per node and a box walk decides
-// it once by a stamp instead of a search.
+// The query index: the query tree again, laid out for the walks' memory traffic, and the ray and box
+// walks over it. Nodes are 32 bytes in walk order (a back child right after its parent) and hold their own
+// subtree's bounds in 16-bit grid units, so that a node and its bounds come in one cache line; the faces
+// of the nodes follow in the same order as dense triangle numbers, with the corners held once per
+// triangle, so that a face split into many nodes costs four bytes per node and a box walk decides it once.
 //
-// The walks take the same steps as the walks of the stored tree in the same order and with the same
-// arithmetic, so they give the same contacts in the same order and the same hit, bit for bit; the bounds
-// only let them skip subtrees that cannot hold a contact or a hit.
+// The walks give what the walks of the stored tree give, bit for bit: the ray walk takes the same steps in
+// the same order with the same arithmetic; the box walk tests the same faces of the same nodes in the same
+// way and lists them in the same order. The bounds only let them skip subtrees and faces that cannot hold
+// a hit or a contact.
 #pragma once
 
 #include <cstdint>
@@ -15,20 +15,19 @@
 
 #include "engine/world/world.h"
 
-struct QueryIndexNode {
-    float normal[3];
-    float distance;
-    int16_t low[3];    // the subtree's bounds in grid units, rounded outwards
-    int16_t high[3];
-    uint32_t link;     // bits 0-30: front child's node index, 0 for none; bit 31: a back child follows
-};
-static_assert(sizeof(QueryIndexNode) == 32);
-
-// Bounds in the index's grid units, rounded outwards.
+// Bounds in the index's grid units, rounded outwards; bounds that do not fit the grid take all of it.
 struct QueryGridBounds {
     int16_t low[3];
     int16_t high[3];
 };
+
+struct QueryIndexNode {
+    float normal[3];
+    float distance;
+    QueryGridBounds bounds;  // of the faces of its subtree
+    uint32_t link;           // bits 0-30: front child's node index, 0 for none; bit 31: a back child follows
+};
+static_assert(sizeof(QueryIndexNode) == 32);
 
 struct QueryIndex {
     std::vector<QueryIndexNode> nodes;    // root first; empty when the model has no tree

@@ -1,6 +1,7 @@
-// The ray and box walks over the query index. They follow the walks of the stored tree step by step (same
-// order, same double arithmetic, same face tests); the index only changes what memory they read and lets
-// them skip subtrees by bounds that hold every face of the subtree with room to spare.
+// The ray and box walks over the query index. They give what the walks of the stored tree give: the ray
+// walk takes the same steps with the same double arithmetic, the box walk makes the same face tests and
+// lists in the same order. The index changes what memory they read, and lets them skip subtrees and faces
+// by bounds that hold the faces with room to spare.
 #include <algorithm>
 #include <cmath>
 
@@ -69,8 +70,8 @@ bool segmentMayHit(const QueryIndex& index, uint32_t node, const SegmentLine& li
     double enter = t0;
     double leave = t1;
     for (int axis = 0; axis < 3; ++axis) {
-        double low = (index.origin[axis] + n.low[axis] * index.step[axis] - line.from[axis]) * line.inverse[axis];
-        double high = (index.origin[axis] + n.high[axis] * index.step[axis] - line.from[axis]) * line.inverse[axis];
+        double low = (index.origin[axis] + n.bounds.low[axis] * index.step[axis] - line.from[axis]) * line.inverse[axis];
+        double high = (index.origin[axis] + n.bounds.high[axis] * index.step[axis] - line.from[axis]) * line.inverse[axis];
         if (line.inverse[axis] < 0) std::swap(low, high);
         if (low > enter) enter = low;
         if (high < leave) leave = high;
@@ -116,9 +117,9 @@ GridBox gridBoxOf(const QueryIndex& index, const AxisBox& reach) {
     return out;
 }
 
-bool gridOverlaps(const int16_t (&low)[3], const int16_t (&high)[3], const GridBox& reach) {
+bool gridOverlaps(const QueryGridBounds& bounds, const GridBox& reach) {
     for (int axis = 0; axis < 3; ++axis)
-        if (low[axis] > reach.high[axis] || high[axis] < reach.low[axis]) return false;
+        if (bounds.low[axis] > reach.high[axis] || bounds.high[axis] < reach.low[axis]) return false;
     return true;
 }
 
@@ -318,15 +319,14 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
             __builtin_prefetch(&index.corners[9 * size_t(index.firstTriangle[queue[head + kCornersAhead]])]);
         const uint32_t at = queue[head];
         const QueryIndexNode& node = index.nodes[at];
-        if (!gridOverlaps(node.low, node.high, gridReach)) continue;
+        if (!gridOverlaps(node.bounds, gridReach)) continue;
         const double s = dot(nodeNormal(node), box.centre) - double(node.distance);
         if (!(std::fabs(s) < box.radius)) {
             enqueue(s >= 0 ? frontOf(index, at) : backOf(index, at));
             continue;
         }
         // No face of the node within the reach: only its children remain.
-        const QueryGridBounds& faceBounds = index.faceBounds[at];
-        const uint32_t faceEnd = gridOverlaps(faceBounds.low, faceBounds.high, gridReach) ? index.firstFace[at + 1] : 0;
+        const uint32_t faceEnd = gridOverlaps(index.faceBounds[at], gridReach) ? index.firstFace[at + 1] : 0;
         for (uint32_t f = index.firstFace[at]; f < faceEnd; ++f) {
             const uint32_t triangle = index.faces[f];
             QueryIndexScratch::Decision& decision = scratch.decided[triangle];
