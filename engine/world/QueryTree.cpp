@@ -124,29 +124,47 @@ void copyIndex(const ModelEntry& entry, QueryIndex& out) {
         out.step[axis] = span > 0 && std::isfinite(span) ? span / 60000 : 1;
         out.origin[axis] = std::isfinite(low) ? low + 30000 * out.step[axis] : 0;
     }
+    // Memory order: depth first with the front child right after its parent, the order the tree was built
+    // in, so that a walk going to the front side (a ray coming down on a terrain) reads on in memory.
+    std::vector<uint32_t> order;  // query tree node of each index node
+    order.reserve(tree.nodes.size());
+    std::vector<uint32_t> placeOf(tree.nodes.size());
+    for (std::vector<int32_t> pending{0}; !pending.empty();) {
+        const int32_t q = pending.back();
+        pending.pop_back();
+        placeOf[size_t(q)] = uint32_t(order.size());
+        order.push_back(uint32_t(q));
+        if (tree.nodes[size_t(q)].back >= 0) pending.push_back(tree.nodes[size_t(q)].back);
+        if (tree.nodes[size_t(q)].front >= 0) pending.push_back(tree.nodes[size_t(q)].front);
+    }
     std::vector<const QueryBounds*> own(tree.nodes.size(), &tree.rootBounds);
+    for (const QueryTreeNode& from : tree.nodes) {
+        if (from.back >= 0) own[size_t(from.back)] = &from.backBounds;
+        if (from.front >= 0) own[size_t(from.front)] = &from.frontBounds;
+    }
     out.nodes.resize(tree.nodes.size());
     out.firstFace.resize(tree.nodes.size() + 1);
-    for (size_t n = 0; n < tree.nodes.size(); ++n) {
-        const QueryTreeNode& from = tree.nodes[n];
+    out.faces.resize(tree.faceReferences.size());
+    out.walkOrder.resize(tree.faceReferences.size());
+    uint32_t face = 0;
+    for (size_t n = 0; n < order.size(); ++n) {
+        const QueryTreeNode& from = tree.nodes[order[n]];
         QueryIndexNode& node = out.nodes[n];
         std::copy(std::begin(from.normal), std::end(from.normal), node.normal);
         node.distance = from.distance;
-        node.bounds = gridBounds(out, *own[n]);
-        if (from.back >= 0) own[size_t(from.back)] = &from.backBounds;
-        if (from.front >= 0) own[size_t(from.front)] = &from.frontBounds;
-        node.link = (from.front >= 0 ? uint32_t(from.front) : 0) | (from.back >= 0 ? 0x80000000u : 0);
-        out.firstFace[n] = from.firstFace;
+        node.bounds = gridBounds(out, *own[order[n]]);
+        node.link = (from.back >= 0 ? placeOf[size_t(from.back)] : 0) | (from.front >= 0 ? 0x80000000u : 0);
+        out.firstFace[n] = face;
+        for (uint32_t f = from.firstFace; f < from.firstFace + from.faceCount; ++f, ++face) {
+            const uint32_t reference = tree.faceReferences[f];
+            const uint32_t triangle = firstTriangle[reference >> 16] + (reference & 0xffffu);
+            out.references[triangle] = reference;
+            out.faces[face] = triangle;
+            out.walkOrder[face] = f;
+            std::copy_n(&tree.corners[9 * size_t(f)], 9, &out.corners[9 * size_t(triangle)]);
+        }
     }
-    out.firstFace.back() = uint32_t(tree.faceReferences.size());
-    out.faces.resize(tree.faceReferences.size());
-    for (size_t f = 0; f < tree.faceReferences.size(); ++f) {
-        const uint32_t reference = tree.faceReferences[f];
-        const uint32_t triangle = firstTriangle[reference >> 16] + (reference & 0xffffu);
-        out.references[triangle] = reference;
-        out.faces[f] = triangle;
-        std::copy_n(&tree.corners[9 * f], 9, &out.corners[9 * size_t(triangle)]);
-    }
+    out.firstFace.back() = face;
     out.firstTriangle.resize(tree.nodes.size());
     for (size_t n = 0; n < tree.nodes.size(); ++n) out.firstTriangle[n] = out.faces[out.firstFace[n]];
     out.faceBounds.resize(tree.nodes.size());
@@ -156,7 +174,7 @@ void copyIndex(const ModelEntry& entry, QueryIndex& out) {
         std::fill(std::begin(faces.high), std::end(faces.high), -std::numeric_limits<float>::infinity());
         for (uint32_t f = out.firstFace[n]; f < out.firstFace[n + 1]; ++f)
             for (int k = 0; k < 9; ++k) {
-                const float value = tree.corners[9 * size_t(f) + size_t(k)];
+                const float value = out.corners[9 * size_t(out.faces[f]) + size_t(k)];
                 // A corner that is not a number leaves the bounds open (infinite).
                 faces.low[k % 3] = std::isnan(value) ? -std::numeric_limits<float>::infinity() : std::min(faces.low[k % 3], value);
                 faces.high[k % 3] = std::isnan(value) ? std::numeric_limits<float>::infinity() : std::max(faces.high[k % 3], value);
@@ -169,7 +187,7 @@ void copyIndex(const ModelEntry& entry, QueryIndex& out) {
 
 size_t QueryIndex::byteSize() const {
     return nodes.size() * sizeof(QueryIndexNode) + faceBounds.size() * sizeof(QueryGridBounds) +
-           (firstFace.size() + firstTriangle.size() + faces.size() + references.size()) * sizeof(uint32_t) +
+           (firstFace.size() + firstTriangle.size() + faces.size() + walkOrder.size() + references.size()) * sizeof(uint32_t) +
            corners.size() * sizeof(float);
 }
 

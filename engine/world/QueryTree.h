@@ -1,7 +1,7 @@
 // The query index: the query tree again, laid out for the walks' memory traffic, and the ray and box
-// walks over it. Nodes are 32 bytes in walk order (a back child right after its parent) and hold their own
-// subtree's bounds in 16-bit grid units, so that a node and its bounds come in one cache line; the faces
-// of the nodes follow in the same order as dense triangle numbers, with the corners held once per
+// walks over it. Nodes are 32 bytes, depth first with a front child right after its parent, and hold their
+// own subtree's bounds in 16-bit grid units, so that a node and its bounds come in one cache line; the
+// faces of the nodes follow in the same order as dense triangle numbers, with the corners held once per
 // triangle, so that a face split into many nodes costs four bytes per node and a box walk decides it once.
 //
 // The walks give what the walks of the stored tree give, bit for bit: the ray walk takes the same steps in
@@ -25,7 +25,7 @@ struct QueryIndexNode {
     float normal[3];
     float distance;
     QueryGridBounds bounds;  // of the faces of its subtree
-    uint32_t link;           // bits 0-30: front child's node index, 0 for none; bit 31: a back child follows
+    uint32_t link;           // bits 0-30: back child's node index, 0 for none; bit 31: a front child follows
 };
 static_assert(sizeof(QueryIndexNode) == 32);
 
@@ -34,6 +34,9 @@ struct QueryIndex {
     std::vector<uint32_t> firstFace;      // per node, one more at the end: faces [first[n], first[n + 1])
     std::vector<QueryGridBounds> faceBounds;  // per node, the bounds of its own faces in grid units
     std::vector<uint32_t> faces;          // triangle numbers, in node order
+    // Per face, its place in the stored tree's walk order (depth first, back child first), which orders a
+    // box query's contacts.
+    std::vector<uint32_t> walkOrder;
     std::vector<uint32_t> firstTriangle;  // per node, the triangle number of its first face
     std::vector<uint32_t> references;     // per triangle number, the face reference (bit 31 cleared)
     std::vector<float> corners;           // per triangle number, nine: x, y, z of its three corners

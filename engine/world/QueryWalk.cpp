@@ -13,18 +13,18 @@ namespace {
 constexpr double kClipTolerance = 0.00001;
 constexpr double kFacePlaneTolerance = 0.0001;  // per unit of distance from the origin, at least 1
 constexpr int kClipCapacity = 16;  // points of a triangle clipped by three slabs, with room to spare
-constexpr uint32_t kFrontMask = 0x7fffffffu;
-constexpr uint32_t kHasBack = 0x80000000u;
+constexpr uint32_t kBackMask = 0x7fffffffu;
+constexpr uint32_t kHasFront = 0x80000000u;
 
 double component(const Vec3d& v, int axis) { return axis == 0 ? v.x : axis == 1 ? v.y : v.z; }
 
 Vec3d nodeNormal(const QueryIndexNode& node) { return {node.normal[0], node.normal[1], node.normal[2]}; }
 int64_t frontOf(const QueryIndex& index, uint32_t node) {
-    const uint32_t front = index.nodes[node].link & kFrontMask;
-    return front ? int64_t(front) : -1;
+    return index.nodes[node].link & kHasFront ? int64_t(node) + 1 : -1;
 }
 int64_t backOf(const QueryIndex& index, uint32_t node) {
-    return index.nodes[node].link & kHasBack ? int64_t(node) + 1 : -1;
+    const uint32_t back = index.nodes[node].link & kBackMask;
+    return back ? int64_t(back) : -1;
 }
 
 // Is P, a point of a node's plane, on the face: inside its three edges seen along its own normal, and in
@@ -205,8 +205,9 @@ QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, 
         QueryIndexScratch::RayStep& frame = stack.back();
         const QueryIndexNode& node = index.nodes[frame.node];
         if (frame.stage == 0) {
-            const int64_t front = frontOf(index, frame.node);
-            if (front >= 0) __builtin_prefetch(&index.nodes[size_t(front)]);
+            // The front child follows in memory; the back child is fetched while the plane is tested.
+            const int64_t back = backOf(index, frame.node);
+            if (back >= 0) __builtin_prefetch(&index.nodes[size_t(back)]);
             const Vec3d n = nodeNormal(node);
             const double da = dot(n, frame.a) - double(node.distance);
             const double db = dot(n, frame.b) - double(node.distance);
@@ -275,8 +276,8 @@ QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, 
 
 // The stored tree's walk is depth first (a node's faces, its back subtree, its front subtree; a node whose
 // plane is farther from the centre than the box's radius leads only to the side the centre is on), and
-// the index numbers nodes and their faces in exactly that order. So the walk here may take the nodes in
-// any order: it goes breadth first, fetching nodes well before it reads them, keeps for each touched face
+// the index keeps each face's place in that order. So the walk here may take the nodes in any order: it
+// goes breadth first, fetching nodes well before it reads them, keeps for each touched face
 // the first place it is listed at, and lists the faces in the order of those places. Each face is decided
 // once per walk (the tree lists a face in every node whose plane split it).
 bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const ModelEntry& model, const QueryIndex& index,
@@ -333,7 +334,7 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
             if (decision.stamp == stamp) {
                 if (decision.touched >= 0) {
                     QueryIndexScratch::Touched& t = touched[size_t(decision.touched)];
-                    t.firstFace = std::min(t.firstFace, f);
+                    t.firstFace = std::min(t.firstFace, index.walkOrder[f]);
                 }
                 continue;
             }
@@ -342,7 +343,7 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
             const bool touches = boxMayTouchFace(corner, reach) && !(earlier > 0 && listedEarlier(index.references[triangle])) &&
                                  boxTouchesFace(box, corner);
             decision = {stamp, touches ? int32_t(touched.size()) : -1};
-            if (touches) touched.push_back({f, triangle});
+            if (touches) touched.push_back({index.walkOrder[f], triangle});
         }
         enqueue(backOf(index, at));
         enqueue(frontOf(index, at));
