@@ -318,35 +318,44 @@ bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const Mode
         if (head + kFacesAhead < queue.size()) __builtin_prefetch(&index.faces[index.firstFace[queue[head + kFacesAhead]]]);
         if (head + kCornersAhead < queue.size())
             __builtin_prefetch(&index.corners[9 * size_t(index.firstTriangle[queue[head + kCornersAhead]])]);
-        const uint32_t at = queue[head];
-        const QueryIndexNode& node = index.nodes[at];
-        if (!gridOverlaps(node.bounds, gridReach)) continue;
-        const double s = dot(nodeNormal(node), box.centre) - double(node.distance);
-        if (!(std::fabs(s) < box.radius)) {
-            enqueue(s >= 0 ? frontOf(index, at) : backOf(index, at));
-            continue;
-        }
-        // No face of the node within the reach: only its children remain.
-        const uint32_t faceEnd = gridOverlaps(index.faceBounds[at], gridReach) ? index.firstFace[at + 1] : 0;
-        for (uint32_t f = index.firstFace[at]; f < faceEnd; ++f) {
-            const uint32_t triangle = index.faces[f];
-            QueryIndexScratch::Decision& decision = scratch.decided[triangle];
-            if (decision.stamp == stamp) {
-                if (decision.touched >= 0) {
-                    QueryIndexScratch::Touched& t = touched[size_t(decision.touched)];
-                    t.firstFace = std::min(t.firstFace, index.walkOrder[f]);
+        // Front children follow their parents in memory: a run of them is taken at once, the back
+        // children wait in the queue.
+        for (int64_t next = queue[head]; next >= 0;) {
+            const uint32_t at = uint32_t(next);
+            next = -1;
+            const QueryIndexNode& node = index.nodes[at];
+            if (!gridOverlaps(node.bounds, gridReach)) continue;
+            const double s = dot(nodeNormal(node), box.centre) - double(node.distance);
+            if (!(std::fabs(s) < box.radius)) {
+                if (s >= 0) {
+                    next = frontOf(index, at);
+                } else {
+                    enqueue(backOf(index, at));
                 }
                 continue;
             }
-            Vec3d corner[3];
-            triangleCorners(index, triangle, corner);
-            const bool touches = boxMayTouchFace(corner, reach) && !(earlier > 0 && listedEarlier(index.references[triangle])) &&
-                                 boxTouchesFace(box, corner);
-            decision = {stamp, touches ? int32_t(touched.size()) : -1};
-            if (touches) touched.push_back({index.walkOrder[f], triangle});
+            // No face of the node within the reach: only its children remain.
+            const uint32_t faceEnd = gridOverlaps(index.faceBounds[at], gridReach) ? index.firstFace[at + 1] : 0;
+            for (uint32_t f = index.firstFace[at]; f < faceEnd; ++f) {
+                const uint32_t triangle = index.faces[f];
+                QueryIndexScratch::Decision& decision = scratch.decided[triangle];
+                if (decision.stamp == stamp) {
+                    if (decision.touched >= 0) {
+                        QueryIndexScratch::Touched& t = touched[size_t(decision.touched)];
+                        t.firstFace = std::min(t.firstFace, index.walkOrder[f]);
+                    }
+                    continue;
+                }
+                Vec3d corner[3];
+                triangleCorners(index, triangle, corner);
+                const bool touches = boxMayTouchFace(corner, reach) && !(earlier > 0 && listedEarlier(index.references[triangle])) &&
+                                     boxTouchesFace(box, corner);
+                decision = {stamp, touches ? int32_t(touched.size()) : -1};
+                if (touches) touched.push_back({index.walkOrder[f], triangle});
+            }
+            enqueue(backOf(index, at));
+            next = frontOf(index, at);
         }
-        enqueue(backOf(index, at));
-        enqueue(frontOf(index, at));
     }
     std::sort(touched.begin(), touched.end(), [](const auto& a, const auto& b) { return a.firstFace < b.firstFace; });
     for (const QueryIndexScratch::Touched& t : touched) {
