@@ -7,7 +7,6 @@
 #include <random>
 
 #include "common/formats/tests/ModelFileWriter.h"
-#include "engine/world/QueryTree.h"
 #include "engine/world/world.h"
 
 namespace {
@@ -68,7 +67,7 @@ const TerrainFile& terrain() {
 
 void loadBench(benchmark::State& state, const std::vector<uint8_t>& bytes) {
     auto store = std::make_unique<ModelStore>();
-    size_t blockBytes = 0, treeBytes = 0;
+    size_t blockBytes = 0, treeBytes = 0, indexBytes = 0;
     for (auto _ : state) {
         const int32_t handle = loadModelFromBytes(*store, "terrain.qlf", bytes.data(), bytes.size());
         if (handle < 0) {
@@ -77,6 +76,7 @@ void loadBench(benchmark::State& state, const std::vector<uint8_t>& bytes) {
         }
         blockBytes = store->entries[handle].groups[0]->byteSize;
         treeBytes = store->entries[handle].treeWords * 4;
+        indexBytes = store->entries[handle].queryIndex.byteSize();
         unloadModel(*store, handle);
     }
     state.counters["triangles"] = double(terrain().triangles);
@@ -84,6 +84,7 @@ void loadBench(benchmark::State& state, const std::vector<uint8_t>& bytes) {
     state.counters["block_bytes"] = double(blockBytes);
     state.counters["block_per_file_byte"] = double(blockBytes) / double(bytes.size());
     state.counters["tree_bytes"] = double(treeBytes);
+    state.counters["query_index_bytes"] = double(indexBytes);
     state.SetItemsProcessed(state.iterations() * int64_t(terrain().triangles));
 }
 
@@ -96,8 +97,6 @@ struct Scene {
     std::unique_ptr<ModelStore> store = std::make_unique<ModelStore>();
     std::unique_ptr<TerrainEntity> entity;
     QueryState queries;
-    QueryIndex index;
-    QueryIndexScratch scratch;
 };
 
 Scene& scene() {
@@ -112,7 +111,6 @@ Scene& scene() {
         entity->radius = 400;
         for (int r = 0; r < 4; ++r) entity->worldMatrix.m[r][r] = 1.0f;
         scene.entity = std::move(entity);
-        buildQueryIndex(scene.store->entries[handle], scene.index);
         return scene;
     }();
     return s;
@@ -120,7 +118,7 @@ Scene& scene() {
 
 // Rays from 20 above the terrain to 20 below it, the ends anywhere over it (long slanted rays), or with
 // the end within 2 of the start across (short, steep probes).
-// Argument 1: walk the stored tree record by record (the reference) instead of the query tree.
+// Argument 1: walk the stored tree record by record (the reference) instead of the query index.
 std::vector<std::pair<sdk::Vec3, sdk::Vec3>> benchRays(bool shortRays) {
     std::mt19937 random(1);
     std::uniform_real_distribution<float> across(0, 224);
@@ -156,28 +154,6 @@ void castRays(benchmark::State& state, bool shortRays) {
 void BM_CastRay(benchmark::State& state) { castRays(state, false); }
 void BM_CastShortRay(benchmark::State& state) { castRays(state, true); }
 
-// The same rays through the query index (the terrain entity stands at the origin unturned, so its frame
-// is the world's).
-void castRaysInIndex(benchmark::State& state, bool shortRays) {
-    Scene& s = scene();
-    const std::vector<std::pair<sdk::Vec3, sdk::Vec3>> rays = benchRays(shortRays);
-    size_t i = 0;
-    int64_t hits = 0;
-    for (auto _ : state) {
-        const auto& ray = rays[i++ % rays.size()];
-        const QueryRayHit hit = castRayInIndex(s.scratch, s.index, Vec3d(ray.first), Vec3d(ray.second));
-        const float f = hit.hit ? float(hit.fraction) : kRayMiss;
-        hits += f < 1.0f;
-        benchmark::DoNotOptimize(f);
-    }
-    state.counters["hit_ratio"] = double(hits) / double(state.iterations());
-    state.counters["index_bytes"] = double(s.index.byteSize());
-    state.SetItemsProcessed(state.iterations());
-}
-
-void BM_CastRayInIndex(benchmark::State& state) { castRaysInIndex(state, false); }
-void BM_CastShortRayInIndex(benchmark::State& state) { castRaysInIndex(state, true); }
-
 std::vector<std::pair<sdk::Vec3, sdk::Vec3>> benchBoxes() {
     std::mt19937 random(2);
     std::uniform_real_distribution<float> across(4, 220);
@@ -205,42 +181,11 @@ void BM_CollideBox(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-// The same boxes through the query index, the box set up from centre, angles and half sizes as the
-// query does it.
-void BM_CollideBoxInIndex(benchmark::State& state) {
-    Scene& s = scene();
-    const std::vector<std::pair<sdk::Vec3, sdk::Vec3>> boxes = benchBoxes();
-    const Vec3d half{1, 1, 2};
-    size_t i = 0;
-    int64_t contacts = 0;
-    for (auto _ : state) {
-        const auto& [centre, angles] = boxes[i++ % boxes.size()];
-        const Rotation r = rotationFromAngles(angles.x, angles.y, angles.z);
-        QueryBox box;
-        box.centre = Vec3d(centre);
-        box.radius = length(half);
-        const double halves[3] = {half.x, half.y, half.z};
-        for (int k = 0; k < 3; ++k) {
-            box.axis[k] = {r.row[0][k], r.row[1][k], r.row[2][k]};
-            box.offset[k] = dot(box.axis[k], box.centre + box.axis[k] * halves[k]);
-            box.width[k] = 2 * halves[k];
-        }
-        s.queries.contactCount = 0;
-        collideBoxInIndex(s.queries, s.scratch, s.store->entries[s.entity->geometryModel], s.index, box, s.entity->id, false);
-        contacts += s.queries.contactCount;
-    }
-    state.counters["contacts_per_query"] = double(contacts) / double(state.iterations());
-    state.SetItemsProcessed(state.iterations());
-}
-
 BENCHMARK(BM_LoadModelWithSplitterStream)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadModelWithNodeList)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CastRay)->ArgName("reference")->Arg(0)->Arg(1);
 BENCHMARK(BM_CastShortRay)->ArgName("reference")->Arg(0)->Arg(1);
 BENCHMARK(BM_CollideBox)->ArgName("reference")->Arg(0)->Arg(1);
-BENCHMARK(BM_CastRayInIndex);
-BENCHMARK(BM_CastShortRayInIndex);
-BENCHMARK(BM_CollideBoxInIndex);
 
 } // namespace
 

@@ -1,11 +1,10 @@
-// The ray and box walks over the query index. They give what the walks of the stored tree give: the ray
-// walk takes the same steps with the same double arithmetic, the box walk makes the same face tests and
-// lists in the same order. The index changes what memory they read, and lets them skip subtrees and faces
-// by bounds that hold the faces with room to spare.
+// The ray and box walks over the query index, and the face tests they share with the walks of the stored
+// tree. The index changes what memory the walks read, and lets them skip subtrees and faces by bounds that
+// hold the faces with room to spare.
 #include <algorithm>
 #include <cmath>
 
-#include "engine/world/QueryTree.h"
+#include "engine/world/QueryWalk.h"
 #include "engine/world/world_local.h"
 
 namespace {
@@ -25,22 +24,6 @@ int64_t frontOf(const QueryIndex& index, uint32_t node) {
 int64_t backOf(const QueryIndex& index, uint32_t node) {
     const uint32_t back = index.nodes[node].link & kBackMask;
     return back ? int64_t(back) : -1;
-}
-
-// Is P, a point of a node's plane, on the face: inside its three edges seen along its own normal, and in
-// its own plane (a sliver left by a split can lie along a line of the node's plane without being in it).
-// A face of zero area contains nothing.
-bool faceContains(const Vec3d v[3], const Vec3d& p) {
-    const Vec3d e1 = v[1] - v[0];
-    const Vec3d e2 = v[2] - v[0];
-    const Vec3d e3 = v[2] - v[1];
-    const Vec3d m = cross(e1, e2);
-    const double area2 = lengthSquared(m);
-    if (!(area2 > 0)) return false;
-    const double scale = std::max({1.0, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
-    const double offPlane = dot(m, p - v[0]);
-    if (offPlane * offPlane > kFacePlaneTolerance * kFacePlaneTolerance * scale * scale * area2) return false;
-    return dot(m, cross(e1, p - v[0])) >= 0 && dot(m, cross(p - v[0], e2)) >= 0 && dot(m, cross(e3, p - v[1])) >= 0;
 }
 
 void triangleCorners(const QueryIndex& index, uint32_t triangle, Vec3d corner[3]) {
@@ -151,10 +134,26 @@ void insertCrossings(const ClipPolygon& polygon, ClipPolygon* out, Value value) 
     }
 }
 
-// Does the triangle touch the box? Rejected at once when all corners lie beyond one face; else clipped
-// slab by slab, dropping after each slab the points that lie outside it by more than the tolerance. A
-// triangle with every corner inside every slab is taken at once: the clipping would insert no point and
-// drop none.
+} // namespace
+
+bool faceContains(const Vec3d v[3], const Vec3d& p) {
+    const Vec3d e1 = v[1] - v[0];
+    const Vec3d e2 = v[2] - v[0];
+    const Vec3d e3 = v[2] - v[1];
+    const Vec3d m = cross(e1, e2);
+    const double area2 = lengthSquared(m);
+    if (!(area2 > 0)) return false;
+    // Faces truly in the node's plane are within the partition's tolerance of it, plus the rounding of
+    // the plane to floats, which grows with the distance from the origin.
+    const double scale = std::max({1.0, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+    const double offPlane = dot(m, p - v[0]);
+    if (offPlane * offPlane > kFacePlaneTolerance * kFacePlaneTolerance * scale * scale * area2) return false;
+    return dot(m, cross(e1, p - v[0])) >= 0 && dot(m, cross(p - v[0], e2)) >= 0 && dot(m, cross(e3, p - v[1])) >= 0;
+}
+
+// Rejected at once when all corners lie beyond one face; else clipped slab by slab, dropping after each
+// slab the points that lie outside it by more than the tolerance. A triangle with every corner inside every
+// slab is taken at once: the clipping would insert no point and drop none.
 bool boxTouchesFace(const QueryBox& box, const Vec3d v[3]) {
     bool inside = true;
     for (int i = 0; i < 3; ++i) {
@@ -183,8 +182,6 @@ bool boxTouchesFace(const QueryBox& box, const Vec3d v[3]) {
     }
     return polygon.count > 0;
 }
-
-} // namespace
 
 // Near side first; then the faces of the node the segment crosses at t; then the far side from the
 // crossing point on. A hit's fraction is carried up through the steps' parts of the segment.
@@ -222,8 +219,6 @@ QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, 
                 }
                 continue;
             }
-            // The node's faces are read when the near side is done: fetched now, they come in meanwhile.
-            __builtin_prefetch(&index.firstFace[frame.node]);
             // The node's faces are read when the near side is done: fetched now, they come in meanwhile.
             __builtin_prefetch(&index.firstFace[frame.node]);
             __builtin_prefetch(&index.corners[9 * size_t(index.firstTriangle[frame.node])]);
@@ -280,10 +275,12 @@ QueryRayHit castRayInIndex(QueryIndexScratch& scratch, const QueryIndex& index, 
 // goes breadth first, fetching nodes well before it reads them, keeps for each touched face
 // the first place it is listed at, and lists the faces in the order of those places. Each face is decided
 // once per walk (the tree lists a face in every node whose plane split it).
-bool collideBoxInIndex(QueryState& state, QueryIndexScratch& scratch, const ModelEntry& model, const QueryIndex& index,
-                       const QueryBox& box, int32_t id, bool firstContact) {
+bool collideBoxInIndex(QueryState& state, const ModelEntry& model, const QueryBox& box, int32_t id, bool firstContact) {
+    const QueryIndex& index = model.queryIndex;
     if (index.nodes.empty()) return true;
-    if (scratch.decided.size() != index.references.size()) scratch.decided.assign(index.references.size(), {});
+    QueryIndexScratch& scratch = state.index;
+    // Sized for the largest model walked; a decision of an earlier walk has an older stamp.
+    if (scratch.decided.size() < index.references.size()) scratch.decided.resize(index.references.size());
     if (++scratch.stamp == 0) {
         std::fill(scratch.decided.begin(), scratch.decided.end(), QueryIndexScratch::Decision{});
         scratch.stamp = 1;

@@ -1,4 +1,3 @@
-#include "engine/world/QueryTree.h"
 #include "engine/world/tests/WorldTestSupport.h"
 
 #include <cstring>
@@ -351,10 +350,10 @@ TEST(CastRay, TreeWalkAgreesWithTestingEveryTriangle) {
 }
 
 
-// The walk of the query tree skips subtrees by their bounds; it must give exactly what the walk of the
-// stored tree gives, bit for bit, for rays and boxes that graze faces, lie in their planes, start on them,
-// miss everything, or come as odd values.
-TEST(QueryTree, RaysAndBoxesMatchTheStoredTreeWalk) {
+// The walks of the query index skip subtrees by their bounds; they must give exactly what the walks of the
+// stored tree give, bit for bit, for rays and boxes that graze faces, lie in their planes, start on them,
+// miss everything, or come as odd values, in the frame of a turned and moved entity.
+TEST(QueryIndex, TurnedEntityMatchesTheStoredTreeWalk) {
     struct Case {
         const char* name;
         Model model;
@@ -447,33 +446,10 @@ Model groundModel(int n) {
     return model;
 }
 
-// A point of the world in the frame of an entity standing unturned at the origin, as the queries take it.
-Vec3d unturnedLocal(const Vec3d& p) {
-    const Vec3d offset = p - Vec3d(0, 0, 0);
-    return {dot(offset, {1, 0, 0}), dot(offset, {0, 1, 0}), dot(offset, {0, 0, 1})};
-}
-
-// The box of a query in that frame, set up as the box query sets it up.
-QueryBox unturnedBox(const sdk::Vec3& centre, const sdk::Vec3& angles, const sdk::Vec3& halfSizes) {
-    const Vec3d c(centre), h(halfSizes);
-    const Rotation r = rotationFromAngles(angles.x, angles.y, angles.z);
-    const double half[3] = {h.x, h.y, h.z};
-    QueryBox box;
-    box.centre = unturnedLocal(c);
-    box.radius = length(h);
-    for (int i = 0; i < 3; ++i) {
-        const Vec3d axis{r.row[0][i], r.row[1][i], r.row[2][i]};
-        box.axis[i] = unturnedLocal(axis);
-        box.offset[i] = dot(box.axis[i], unturnedLocal(c + axis * half[i]));
-        box.width[i] = 2 * half[i];
-    }
-    return box;
-}
-
-// The query index walks must give what the stored tree's walk gives, bit for bit: the same hit (fraction,
-// face, normal) and the same contacts in the same order, for rays and boxes that touch edges and corners
-// exactly, lie in face planes, have no length, run along an axis, meet zero-area faces, or come as odd
-// values; and a second entity of the same model must not list a face twice.
+// The queries through the index must give what they give through the stored tree, bit for bit: the same
+// hit (fraction, face, normal) and the same contacts in the same order, for rays and boxes that touch edges
+// and corners exactly, lie in face planes, have no length, run along an axis, meet zero-area faces, or come
+// as odd values; and a second entity of the same model must not list a face twice.
 TEST(QueryIndex, WalksMatchTheStoredTreeWalk) {
     struct Case {
         const char* name;
@@ -490,18 +466,13 @@ TEST(QueryIndex, WalksMatchTheStoredTreeWalk) {
         auto store = makeStore();
         const int32_t handle = load(*store, c.model);
         ASSERT_GE(handle, 0) << store->lastError;
-        const ModelEntry& model = store->entries[handle];
-        QueryIndex index;
-        ASSERT_TRUE(buildQueryIndex(model, index));
-        ASSERT_EQ(index.nodes.size(), model.queryTree.nodes.size());
+        ASSERT_FALSE(store->entries[handle].queryIndex.nodes.empty());
         TestObject first(10, 0, 0, 0, 1000, kModelEntity, handle);
         TestObject second(11, 0, 0, 0, 1000, kModelEntity, handle);
         sdk::Entity* one[] = {&first};
         sdk::Entity* both[] = {&first, &second};
-        QueryState reference;
+        QueryState reference, fast;
         reference.referenceWalk = true;
-        QueryIndexScratch scratch;
-        QueryState fast;
 
         std::mt19937 random(11);
         std::uniform_real_distribution<float> coordinate(-c.scale, c.scale);
@@ -519,13 +490,7 @@ TEST(QueryIndex, WalksMatchTheStoredTreeWalk) {
             if (i % 50 == 7) b = a;                                   // no length
             if (i % 7 == 2) b = a, (&b.x)[i % 3] += coordinate(random);  // along an axis
             const Ray want = cast(reference, *store, one, a, b);
-            const QueryRayHit hit = castRayInIndex(scratch, index, unturnedLocal(Vec3d(a)), unturnedLocal(Vec3d(b)));
-            Ray got;
-            got.fraction = hit.hit ? float(hit.fraction) : kRayMiss;
-            got.id = hit.hit ? 10 : -7;
-            got.object = hit.hit ? int32_t(hit.faceReference >> 16) : -1;
-            got.triangle = hit.hit ? int32_t(hit.faceReference & 0xffff) : -1;
-            got.normal = hit.hit ? toVec3(hit.normal) : sdk::Vec3{};
+            const Ray got = cast(fast, *store, one, a, b);
             EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << "ray " << i << ": " << want.fraction << " vs " << got.fraction;
             hits += want.fraction != kRayMiss;
 
@@ -536,16 +501,14 @@ TEST(QueryIndex, WalksMatchTheStoredTreeWalk) {
             if (i % 40 == 5) sizes = {0, 0, 0};
             const bool firstContact = i % 10 == 0;
             const int32_t mode = kFilterAll | (firstContact ? kFilterFirstContact : 0);
-            int32_t wantCount = -1;
+            int32_t wantCount = -1, gotCount = -2;
             const sdk::Contact* wantList = collideBox(reference, *store, both, a, angles, sizes, &wantCount, mode, nullptr);
-            fast.contactCount = 0;
-            const QueryBox box = unturnedBox(a, angles, sizes);
-            if (collideBoxInIndex(fast, scratch, model, index, box, 10, firstContact) && !(firstContact && fast.contactCount > 0))
-                collideBoxInIndex(fast, scratch, model, index, box, 11, firstContact);
-            ASSERT_EQ(wantCount, fast.contactCount) << "box " << i;
+            const sdk::Contact* gotList = collideBox(fast, *store, both, a, angles, sizes, &gotCount, mode, nullptr);
+            ASSERT_EQ(wantCount, gotCount) << "box " << i;
             EXPECT_EQ(wantList == nullptr, wantCount == 0);
+            EXPECT_EQ(gotList == nullptr, gotCount == 0);
             if (wantCount > 0) {
-                EXPECT_EQ(std::memcmp(wantList, fast.contacts, sizeof *wantList * size_t(wantCount)), 0) << "box " << i;
+                EXPECT_EQ(std::memcmp(wantList, gotList, sizeof *wantList * size_t(wantCount)), 0) << "box " << i;
             }
             contacts += wantCount;
         }
@@ -555,35 +518,76 @@ TEST(QueryIndex, WalksMatchTheStoredTreeWalk) {
         const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
         for (const sdk::Vec3& odd : {sdk::Vec3{nan, 0, 0}, sdk::Vec3{inf, 1, 1}, sdk::Vec3{1, -inf, 0}}) {
             const Ray want = cast(reference, *store, one, odd, {1, 1, -1});
-            const QueryRayHit hit = castRayInIndex(scratch, index, unturnedLocal(Vec3d(odd)), unturnedLocal(Vec3d(1, 1, -1)));
-            EXPECT_EQ(want.fraction == kRayMiss, !hit.hit);
-            int32_t wantCount = -1;
-            collideBox(reference, *store, one, {1, 1, 0}, {0, 0, 0}, odd, &wantCount, kFilterAll, nullptr);
-            fast.contactCount = 0;
-            collideBoxInIndex(fast, scratch, model, index, unturnedBox({1, 1, 0}, {0, 0, 0}, odd), 10, false);
-            EXPECT_EQ(wantCount, fast.contactCount);
+            const Ray got = cast(fast, *store, one, odd, {1, 1, -1});
+            EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0);
+            int32_t wantCount = -1, gotCount = -2;
+            const sdk::Contact* wantList = collideBox(reference, *store, both, {1, 1, 0}, {0, 0, 0}, odd, &wantCount, kFilterAll, nullptr);
+            const sdk::Contact* gotList = collideBox(fast, *store, both, {1, 1, 0}, {0, 0, 0}, odd, &gotCount, kFilterAll, nullptr);
+            ASSERT_EQ(wantCount, gotCount);
+            if (wantCount > 0) {
+                EXPECT_EQ(std::memcmp(wantList, gotList, sizeof *wantList * size_t(wantCount)), 0);
+            }
         }
     }
 }
 
-// A list full at 1024 contacts takes no more, in the index walk as in the stored tree's.
+// A list full at 1024 contacts takes no more, through the index as through the stored tree.
 TEST(QueryIndex, FullContactListMatchesTheStoredTreeWalk) {
     auto store = makeStore();
     const int32_t handle = load(*store, gridModel(24));
     ASSERT_GE(handle, 0) << store->lastError;
-    QueryIndex index;
-    ASSERT_TRUE(buildQueryIndex(store->entries[handle], index));
     TestObject entity(10, 0, 0, 0, 1000, kModelEntity, handle);
     sdk::Entity* objects[] = {&entity};
     QueryState reference, fast;
     reference.referenceWalk = true;
-    QueryIndexScratch scratch;
-    int32_t wantCount = -1;
+    int32_t wantCount = -1, gotCount = -2;
     const sdk::Contact* want = collideBox(reference, *store, objects, {12, 12, 0}, {0, 0, 0}, {13, 13, 1}, &wantCount, kFilterAll, nullptr);
+    const sdk::Contact* got = collideBox(fast, *store, objects, {12, 12, 0}, {0, 0, 0}, {13, 13, 1}, &gotCount, kFilterAll, nullptr);
     ASSERT_EQ(wantCount, kMaxContacts);
-    collideBoxInIndex(fast, scratch, store->entries[handle], index, unturnedBox({12, 12, 0}, {0, 0, 0}, {13, 13, 1}), 10, false);
-    ASSERT_EQ(fast.contactCount, kMaxContacts);
-    EXPECT_EQ(std::memcmp(want, fast.contacts, sizeof *want * size_t(kMaxContacts)), 0);
+    ASSERT_EQ(gotCount, kMaxContacts);
+    EXPECT_EQ(std::memcmp(want, got, sizeof *want * size_t(kMaxContacts)), 0);
+}
+
+// Models of different sizes in one layer share the query state's work memory, and their face references
+// overlap (the same object and triangle numbers): each model's faces are listed once, in the same order
+// as through the stored tree, whichever model the previous query walked.
+TEST(QueryIndex, ModelsOfDifferentSizesMatchTheStoredTreeWalk) {
+    auto store = makeStore();
+    const int32_t small = load(*store, gridModel(6));
+    const int32_t large = load(*store, groundModel(20));
+    ASSERT_GE(small, 0) << store->lastError;
+    ASSERT_GE(large, 0) << store->lastError;
+    TestObject first(10, 0, 0, 0, 1000, kModelEntity, large);
+    TestObject second(11, 2, 3, 0, 1000, kModelEntity, small);
+    TestObject third(12, 0, 0, 0, 1000, kModelEntity, large);
+    sdk::Entity* all[] = {&first, &second, &third};
+    sdk::Entity* smallOnly[] = {&second};
+    QueryState reference, fast;
+    reference.referenceWalk = true;
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> coordinate(-2, 22);
+    std::uniform_real_distribution<float> size(0.0f, 4.0f);
+    int contacts = 0;
+    for (int i = 0; i < 400; ++i) {
+        std::span<sdk::Entity* const> objects = i % 3 == 1 ? std::span<sdk::Entity* const>(smallOnly) : std::span<sdk::Entity* const>(all);
+        const sdk::Vec3 a{coordinate(random), coordinate(random), coordinate(random) / 8};
+        const sdk::Vec3 b{coordinate(random), coordinate(random), -coordinate(random) / 8};
+        const Ray want = cast(reference, *store, objects, a, b);
+        const Ray got = cast(fast, *store, objects, a, b);
+        EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << "ray " << i;
+        const sdk::Vec3 angles{coordinate(random), coordinate(random), coordinate(random)};
+        const sdk::Vec3 half{size(random), size(random), size(random)};
+        int32_t wantCount = -1, gotCount = -2;
+        const sdk::Contact* wantList = collideBox(reference, *store, objects, a, angles, half, &wantCount, kFilterAll, nullptr);
+        const sdk::Contact* gotList = collideBox(fast, *store, objects, a, angles, half, &gotCount, kFilterAll, nullptr);
+        ASSERT_EQ(wantCount, gotCount) << "box " << i;
+        if (wantCount > 0) {
+            EXPECT_EQ(std::memcmp(wantList, gotList, sizeof *wantList * size_t(wantCount)), 0) << "box " << i;
+            EXPECT_EQ(std::memcmp(reference.contactModels, fast.contactModels, sizeof(void*) * size_t(wantCount)), 0) << "box " << i;
+        }
+        contacts += wantCount;
+    }
+    EXPECT_GT(contacts, 400);
 }
 
 } // namespace

@@ -1,14 +1,40 @@
-// The query tree: the stored BSP tree copied into walk order with subtree bounds and face corners, so
-// that the ray and box queries read compact memory and skip the subtrees they cannot reach.
+// The query index of a model (ModelEntry::queryIndex), built from its stored BSP tree in two steps: the
+// tree copied into the stored walk's order with its face corners and the bounds of each subtree, then that
+// copy laid out as the index.
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
 
-#include "engine/world/QueryTree.h"
 #include "engine/world/world_local.h"
 
 namespace {
+
+// The tree in the stored walk's order (depth first, each back child right after its parent), each node
+// holding the bounds of its children's subtrees (all their faces), and the corners of its faces next to
+// one another.
+struct QueryBounds {
+    float low[3];   // widened by more than any query tolerance
+    float high[3];
+};
+
+struct QueryTreeNode {
+    float normal[3];
+    float distance;
+    int32_t back;              // node index, -1 for none
+    int32_t front;
+    uint32_t firstFace;        // into faceReferences and corners
+    uint32_t faceCount;
+    QueryBounds backBounds;    // meaningless for a missing child
+    QueryBounds frontBounds;
+};
+
+struct QueryTree {
+    std::vector<QueryTreeNode> nodes;      // root first
+    QueryBounds rootBounds{};
+    std::vector<uint32_t> faceReferences;  // bit 31 cleared
+    std::vector<float> corners;            // nine per face: x, y, z of its three corners
+};
 
 struct PendingNode {
     uint32_t word;    // the record in the stored tree
@@ -109,8 +135,7 @@ QueryGridBounds gridBounds(const QueryIndex& index, const QueryBounds& bounds) {
     return out;
 }
 
-void copyIndex(const ModelEntry& entry, QueryIndex& out) {
-    const QueryTree& tree = entry.queryTree;
+void copyIndex(const ModelEntry& entry, const QueryTree& tree, QueryIndex& out) {
     const ModelGroup& group0 = *entry.groups[0];
     std::vector<uint32_t> firstTriangle(size_t(group0.storedObjectCount) + 1, 0);
     for (int32_t o = 0; o < group0.storedObjectCount; ++o)
@@ -191,26 +216,16 @@ size_t QueryIndex::byteSize() const {
            corners.size() * sizeof(float);
 }
 
-bool buildQueryIndex(const ModelEntry& entry, QueryIndex& out) {
-    out = {};
-    if (entry.queryTree.nodes.empty()) return true;
-    try {
-        copyIndex(entry, out);
-    } catch (const std::bad_alloc&) {
-        out = {};
-        return false;
-    }
-    return true;
-}
-
-bool buildQueryTree(ModelEntry& entry) {
-    entry.queryTree = {};
+bool buildQueryIndex(ModelEntry& entry) {
+    entry.queryIndex = {};
     if (!entry.tree) return true;
     try {
-        copyNodes(entry, entry.queryTree);
-        computeBounds(entry.queryTree);
+        QueryTree tree;
+        copyNodes(entry, tree);
+        computeBounds(tree);
+        copyIndex(entry, tree, entry.queryIndex);
     } catch (const std::bad_alloc&) {
-        entry.queryTree = {};
+        entry.queryIndex = {};
         return false;
     }
     return true;
