@@ -350,6 +350,32 @@ TEST(CastRay, TreeWalkAgreesWithTestingEveryTriangle) {
 }
 
 
+// The ray a -> b through the stored tree's walk (reference) and through the index (fast): expects the same
+// result to the bit; returns whether it hit.
+bool expectSameRay(QueryState& reference, QueryState& fast, const ModelStore& store, std::span<sdk::Entity* const> objects,
+                   const sdk::Vec3& a, const sdk::Vec3& b) {
+    const Ray want = cast(reference, store, objects, a, b);
+    const Ray got = cast(fast, store, objects, a, b);
+    EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << "ray: " << want.fraction << " vs " << got.fraction;
+    return want.fraction != kRayMiss;
+}
+
+// The same for a box: the same contacts in the same order, each of the same model; returns their count.
+int32_t expectSameBox(QueryState& reference, QueryState& fast, const ModelStore& store, std::span<sdk::Entity* const> objects,
+                      const sdk::Vec3& centre, const sdk::Vec3& angles, const sdk::Vec3& half, int32_t mode) {
+    int32_t wantCount = -1, gotCount = -2;
+    const sdk::Contact* wantList = collideBox(reference, store, objects, centre, angles, half, &wantCount, mode, nullptr);
+    const sdk::Contact* gotList = collideBox(fast, store, objects, centre, angles, half, &gotCount, mode, nullptr);
+    EXPECT_EQ(wantCount, gotCount) << "box";
+    EXPECT_EQ(wantList == nullptr, wantCount == 0);
+    EXPECT_EQ(gotList == nullptr, gotCount == 0);
+    if (wantCount == gotCount && wantCount > 0) {
+        EXPECT_EQ(std::memcmp(wantList, gotList, sizeof *wantList * size_t(wantCount)), 0) << "box contacts";
+        EXPECT_EQ(std::memcmp(reference.contactModels, fast.contactModels, sizeof(void*) * size_t(wantCount)), 0) << "box models";
+    }
+    return wantCount;
+}
+
 // The walks of the query index skip subtrees by their bounds; they must give exactly what the walks of the
 // stored tree give, bit for bit, for rays and boxes that graze faces, lie in their planes, start on them,
 // miss everything, or come as odd values, in the frame of a turned and moved entity.
@@ -389,39 +415,24 @@ TEST(QueryIndex, TurnedEntityMatchesTheStoredTreeWalk) {
         };
         int hits = 0, contacts = 0;
         for (int i = 0; i < 600; ++i) {
+            SCOPED_TRACE(testing::Message() << "query " << i);
             const sdk::Vec3 a = point(i), b = i % 50 == 7 ? a : point(i + 1);
-            const Ray want = cast(reference, *store, objects, a, b);
-            const Ray got = cast(fast, *store, objects, a, b);
-            EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << "ray " << i << ": " << want.fraction << " vs " << got.fraction;
-            hits += want.fraction != kRayMiss;
+            hits += expectSameRay(reference, fast, *store, objects, a, b);
 
             const sdk::Vec3 angles{coordinate(random), coordinate(random), coordinate(random)};
             sdk::Vec3 half{size(random), size(random), size(random)};
             if (i % 40 == 3) half.y = -half.y;
             if (i % 40 == 5) half = {0, 0, 0};
             const int32_t mode = kFilterAll | (i % 10 == 0 ? kFilterFirstContact : 0);
-            int32_t wantCount = -1, gotCount = -2;
-            const sdk::Contact* wantList = collideBox(reference, *store, objects, a, angles, half, &wantCount, mode, nullptr);
-            const sdk::Contact* gotList = collideBox(fast, *store, objects, a, angles, half, &gotCount, mode, nullptr);
-            ASSERT_EQ(wantCount, gotCount) << "box " << i;
-            EXPECT_EQ(wantList == nullptr, gotList == nullptr);
-            if (wantCount > 0) {
-                EXPECT_EQ(std::memcmp(wantList, gotList, sizeof *wantList * size_t(wantCount)), 0) << "box " << i;
-            }
-            contacts += wantCount;
+            contacts += expectSameBox(reference, fast, *store, objects, a, angles, half, mode);
         }
         EXPECT_GT(hits, 30);
         EXPECT_GT(contacts, 30);
 
         const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
         for (const sdk::Vec3& odd : {sdk::Vec3{nan, 0, 0}, sdk::Vec3{inf, 1, 1}, sdk::Vec3{1, -inf, 0}}) {
-            const Ray want = cast(reference, *store, objects, odd, {1, 1, -1});
-            const Ray got = cast(fast, *store, objects, odd, {1, 1, -1});
-            EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0);
-            int32_t wantCount = -1, gotCount = -2;
-            collideBox(reference, *store, objects, {1, 1, 0}, {0, 0, 0}, odd, &wantCount, kFilterAll, nullptr);
-            collideBox(fast, *store, objects, {1, 1, 0}, {0, 0, 0}, odd, &gotCount, kFilterAll, nullptr);
-            EXPECT_EQ(wantCount, gotCount);
+            expectSameRay(reference, fast, *store, objects, odd, {1, 1, -1});
+            expectSameBox(reference, fast, *store, objects, {1, 1, 0}, {0, 0, 0}, odd, kFilterAll);
         }
     }
 }
@@ -485,14 +496,12 @@ TEST(QueryIndex, WalksMatchTheStoredTreeWalk) {
         };
         int hits = 0, contacts = 0;
         for (int i = 0; i < 1500; ++i) {
+            SCOPED_TRACE(testing::Message() << "query " << i);
             const sdk::Vec3 a = point(i);
             sdk::Vec3 b = point(i + 1);
             if (i % 50 == 7) b = a;                                   // no length
             if (i % 7 == 2) b = a, (&b.x)[i % 3] += coordinate(random);  // along an axis
-            const Ray want = cast(reference, *store, one, a, b);
-            const Ray got = cast(fast, *store, one, a, b);
-            EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << "ray " << i << ": " << want.fraction << " vs " << got.fraction;
-            hits += want.fraction != kRayMiss;
+            hits += expectSameRay(reference, fast, *store, one, a, b);
 
             const sdk::Vec3 angles = i % 4 == 1 ? sdk::Vec3{0, 0, 0} : sdk::Vec3{coordinate(random), coordinate(random), coordinate(random)};
             sdk::Vec3 sizes = i % 4 == 1 ? sdk::Vec3{float(half(random)) * 0.5f, float(half(random)) * 0.5f, float(half(random)) * 0.5f}
@@ -501,32 +510,15 @@ TEST(QueryIndex, WalksMatchTheStoredTreeWalk) {
             if (i % 40 == 5) sizes = {0, 0, 0};
             const bool firstContact = i % 10 == 0;
             const int32_t mode = kFilterAll | (firstContact ? kFilterFirstContact : 0);
-            int32_t wantCount = -1, gotCount = -2;
-            const sdk::Contact* wantList = collideBox(reference, *store, both, a, angles, sizes, &wantCount, mode, nullptr);
-            const sdk::Contact* gotList = collideBox(fast, *store, both, a, angles, sizes, &gotCount, mode, nullptr);
-            ASSERT_EQ(wantCount, gotCount) << "box " << i;
-            EXPECT_EQ(wantList == nullptr, wantCount == 0);
-            EXPECT_EQ(gotList == nullptr, gotCount == 0);
-            if (wantCount > 0) {
-                EXPECT_EQ(std::memcmp(wantList, gotList, sizeof *wantList * size_t(wantCount)), 0) << "box " << i;
-            }
-            contacts += wantCount;
+            contacts += expectSameBox(reference, fast, *store, both, a, angles, sizes, mode);
         }
         EXPECT_GT(hits, 100);
         EXPECT_GT(contacts, 100);
 
         const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
         for (const sdk::Vec3& odd : {sdk::Vec3{nan, 0, 0}, sdk::Vec3{inf, 1, 1}, sdk::Vec3{1, -inf, 0}}) {
-            const Ray want = cast(reference, *store, one, odd, {1, 1, -1});
-            const Ray got = cast(fast, *store, one, odd, {1, 1, -1});
-            EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0);
-            int32_t wantCount = -1, gotCount = -2;
-            const sdk::Contact* wantList = collideBox(reference, *store, both, {1, 1, 0}, {0, 0, 0}, odd, &wantCount, kFilterAll, nullptr);
-            const sdk::Contact* gotList = collideBox(fast, *store, both, {1, 1, 0}, {0, 0, 0}, odd, &gotCount, kFilterAll, nullptr);
-            ASSERT_EQ(wantCount, gotCount);
-            if (wantCount > 0) {
-                EXPECT_EQ(std::memcmp(wantList, gotList, sizeof *wantList * size_t(wantCount)), 0);
-            }
+            expectSameRay(reference, fast, *store, one, odd, {1, 1, -1});
+            expectSameBox(reference, fast, *store, both, {1, 1, 0}, {0, 0, 0}, odd, kFilterAll);
         }
     }
 }
@@ -540,12 +532,7 @@ TEST(QueryIndex, FullContactListMatchesTheStoredTreeWalk) {
     sdk::Entity* objects[] = {&entity};
     QueryState reference, fast;
     reference.referenceWalk = true;
-    int32_t wantCount = -1, gotCount = -2;
-    const sdk::Contact* want = collideBox(reference, *store, objects, {12, 12, 0}, {0, 0, 0}, {13, 13, 1}, &wantCount, kFilterAll, nullptr);
-    const sdk::Contact* got = collideBox(fast, *store, objects, {12, 12, 0}, {0, 0, 0}, {13, 13, 1}, &gotCount, kFilterAll, nullptr);
-    ASSERT_EQ(wantCount, kMaxContacts);
-    ASSERT_EQ(gotCount, kMaxContacts);
-    EXPECT_EQ(std::memcmp(want, got, sizeof *want * size_t(kMaxContacts)), 0);
+    EXPECT_EQ(expectSameBox(reference, fast, *store, objects, {12, 12, 0}, {0, 0, 0}, {13, 13, 1}, kFilterAll), kMaxContacts);
 }
 
 // Models of different sizes in one layer share the query state's work memory, and their face references
@@ -570,22 +557,13 @@ TEST(QueryIndex, ModelsOfDifferentSizesMatchTheStoredTreeWalk) {
     int contacts = 0;
     for (int i = 0; i < 400; ++i) {
         std::span<sdk::Entity* const> objects = i % 3 == 1 ? std::span<sdk::Entity* const>(smallOnly) : std::span<sdk::Entity* const>(all);
+        SCOPED_TRACE(testing::Message() << "query " << i);
         const sdk::Vec3 a{coordinate(random), coordinate(random), coordinate(random) / 8};
         const sdk::Vec3 b{coordinate(random), coordinate(random), -coordinate(random) / 8};
-        const Ray want = cast(reference, *store, objects, a, b);
-        const Ray got = cast(fast, *store, objects, a, b);
-        EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << "ray " << i;
+        expectSameRay(reference, fast, *store, objects, a, b);
         const sdk::Vec3 angles{coordinate(random), coordinate(random), coordinate(random)};
         const sdk::Vec3 half{size(random), size(random), size(random)};
-        int32_t wantCount = -1, gotCount = -2;
-        const sdk::Contact* wantList = collideBox(reference, *store, objects, a, angles, half, &wantCount, kFilterAll, nullptr);
-        const sdk::Contact* gotList = collideBox(fast, *store, objects, a, angles, half, &gotCount, kFilterAll, nullptr);
-        ASSERT_EQ(wantCount, gotCount) << "box " << i;
-        if (wantCount > 0) {
-            EXPECT_EQ(std::memcmp(wantList, gotList, sizeof *wantList * size_t(wantCount)), 0) << "box " << i;
-            EXPECT_EQ(std::memcmp(reference.contactModels, fast.contactModels, sizeof(void*) * size_t(wantCount)), 0) << "box " << i;
-        }
-        contacts += wantCount;
+        contacts += expectSameBox(reference, fast, *store, objects, a, angles, half, kFilterAll);
     }
     EXPECT_GT(contacts, 400);
 }
