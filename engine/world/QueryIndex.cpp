@@ -10,9 +10,8 @@
 
 namespace {
 
-// The tree in the stored walk's order (depth first, each back child right after its parent), each node
-// holding the bounds of its children's subtrees (all their faces), and the corners of its faces next to
-// one another.
+// The tree in the stored walk's order (depth first, each back child right after its parent), with the
+// bounds of each node's subtree (all its faces), and the corners of its faces next to one another.
 struct QueryBounds {
     float low[3];   // widened by more than any query tolerance
     float high[3];
@@ -25,13 +24,11 @@ struct QueryTreeNode {
     int32_t front;
     uint32_t firstFace;        // into faceReferences and corners
     uint32_t faceCount;
-    QueryBounds backBounds;    // meaningless for a missing child
-    QueryBounds frontBounds;
 };
 
 struct QueryTree {
     std::vector<QueryTreeNode> nodes;      // root first
-    QueryBounds rootBounds{};
+    std::vector<QueryBounds> bounds;       // per node, of its subtree
     std::vector<uint32_t> faceReferences;  // bit 31 cleared
     std::vector<float> corners;            // nine per face: x, y, z of its three corners
 };
@@ -75,9 +72,10 @@ void copyNodes(const ModelEntry& entry, QueryTree& out) {
 }
 
 // Children follow their parents, so one pass from the end gathers every subtree's bounds; each is then
-// widened and handed to its parent.
+// widened.
 void computeBounds(QueryTree& tree) {
-    std::vector<QueryBounds> subtree(tree.nodes.size());
+    std::vector<QueryBounds>& subtree = tree.bounds;
+    subtree.resize(tree.nodes.size());
     for (size_t n = tree.nodes.size(); n-- > 0;) {
         const QueryTreeNode& node = tree.nodes[n];
         QueryBounds& bounds = subtree[n];
@@ -107,11 +105,6 @@ void computeBounds(QueryTree& tree) {
             bounds.high[axis] = float(bounds.high[axis] + widening);
         }
     }
-    for (QueryTreeNode& node : tree.nodes) {
-        if (node.back >= 0) node.backBounds = subtree[size_t(node.back)];
-        if (node.front >= 0) node.frontBounds = subtree[size_t(node.front)];
-    }
-    if (!subtree.empty()) tree.rootBounds = subtree[0];
 }
 
 // Grid units of bounds, rounded outwards by one more unit. Bounds off the grid (or not finite) take the
@@ -144,7 +137,7 @@ void copyIndex(const ModelEntry& entry, const QueryTree& tree, QueryIndex& out) 
     out.corners.assign(9 * size_t(firstTriangle.back()), 0.0f);
     // The grid spans the root's bounds with room to spare at both ends.
     for (int axis = 0; axis < 3; ++axis) {
-        const double low = tree.rootBounds.low[axis], high = tree.rootBounds.high[axis];
+        const double low = tree.bounds[0].low[axis], high = tree.bounds[0].high[axis];
         const double span = high - low;
         out.step[axis] = span > 0 && std::isfinite(span) ? span / 60000 : 1;
         out.origin[axis] = std::isfinite(low) ? low + 30000 * out.step[axis] : 0;
@@ -162,11 +155,6 @@ void copyIndex(const ModelEntry& entry, const QueryTree& tree, QueryIndex& out) 
         if (tree.nodes[size_t(q)].back >= 0) pending.push_back(tree.nodes[size_t(q)].back);
         if (tree.nodes[size_t(q)].front >= 0) pending.push_back(tree.nodes[size_t(q)].front);
     }
-    std::vector<const QueryBounds*> own(tree.nodes.size(), &tree.rootBounds);
-    for (const QueryTreeNode& from : tree.nodes) {
-        if (from.back >= 0) own[size_t(from.back)] = &from.backBounds;
-        if (from.front >= 0) own[size_t(from.front)] = &from.frontBounds;
-    }
     out.nodes.resize(tree.nodes.size());
     out.firstFace.resize(tree.nodes.size() + 1);
     out.faces.resize(tree.faceReferences.size());
@@ -177,7 +165,7 @@ void copyIndex(const ModelEntry& entry, const QueryTree& tree, QueryIndex& out) 
         QueryIndexNode& node = out.nodes[n];
         std::copy(std::begin(from.normal), std::end(from.normal), node.normal);
         node.distance = from.distance;
-        node.bounds = gridBounds(out, *own[order[n]]);
+        node.bounds = gridBounds(out, tree.bounds[order[n]]);
         node.link = (from.back >= 0 ? placeOf[size_t(from.back)] : 0) | (from.front >= 0 ? 0x80000000u : 0);
         out.firstFace[n] = face;
         for (uint32_t f = from.firstFace; f < from.firstFace + from.faceCount; ++f, ++face) {
