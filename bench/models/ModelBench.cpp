@@ -67,7 +67,7 @@ const TerrainFile& terrain() {
 
 void loadBench(benchmark::State& state, const std::vector<uint8_t>& bytes) {
     auto store = std::make_unique<ModelStore>();
-    size_t blockBytes = 0, treeBytes = 0;
+    size_t blockBytes = 0, treeBytes = 0, indexBytes = 0;
     for (auto _ : state) {
         const int32_t handle = loadModelFromBytes(*store, "terrain.qlf", bytes.data(), bytes.size());
         if (handle < 0) {
@@ -76,6 +76,7 @@ void loadBench(benchmark::State& state, const std::vector<uint8_t>& bytes) {
         }
         blockBytes = store->entries[handle].groups[0]->byteSize;
         treeBytes = store->entries[handle].treeWords * 4;
+        indexBytes = store->entries[handle].queryIndex.byteSize();
         unloadModel(*store, handle);
     }
     state.counters["triangles"] = double(terrain().triangles);
@@ -83,6 +84,7 @@ void loadBench(benchmark::State& state, const std::vector<uint8_t>& bytes) {
     state.counters["block_bytes"] = double(blockBytes);
     state.counters["block_per_file_byte"] = double(blockBytes) / double(bytes.size());
     state.counters["tree_bytes"] = double(treeBytes);
+    state.counters["query_index_bytes"] = double(indexBytes);
     state.SetItemsProcessed(state.iterations() * int64_t(terrain().triangles));
 }
 
@@ -116,11 +118,8 @@ Scene& scene() {
 
 // Rays from 20 above the terrain to 20 below it, the ends anywhere over it (long slanted rays), or with
 // the end within 2 of the start across (short, steep probes).
-// Argument 1: walk the stored tree record by record (the reference) instead of the query tree.
-void castRays(benchmark::State& state, bool shortRays) {
-    Scene& s = scene();
-    s.queries.referenceWalk = state.range(0) != 0;
-    sdk::Entity* objects[] = {s.entity.get()};
+// Argument 1: walk the stored tree record by record (the reference) instead of the query index.
+std::vector<std::pair<sdk::Vec3, sdk::Vec3>> benchRays(bool shortRays) {
     std::mt19937 random(1);
     std::uniform_real_distribution<float> across(0, 224);
     std::uniform_real_distribution<float> near(-2, 2);
@@ -131,6 +130,14 @@ void castRays(benchmark::State& state, bool shortRays) {
                                         : sdk::Vec3{across(random), across(random), -20};
         rays.push_back({start, end});
     }
+    return rays;
+}
+
+void castRays(benchmark::State& state, bool shortRays) {
+    Scene& s = scene();
+    s.queries.referenceWalk = state.range(0) != 0;
+    sdk::Entity* objects[] = {s.entity.get()};
+    const std::vector<std::pair<sdk::Vec3, sdk::Vec3>> rays = benchRays(shortRays);
     size_t i = 0;
     int64_t hits = 0;
     for (auto _ : state) {
@@ -147,16 +154,21 @@ void castRays(benchmark::State& state, bool shortRays) {
 void BM_CastRay(benchmark::State& state) { castRays(state, false); }
 void BM_CastShortRay(benchmark::State& state) { castRays(state, true); }
 
-void BM_CollideBox(benchmark::State& state) {
-    Scene& s = scene();
-    s.queries.referenceWalk = state.range(0) != 0;
-    sdk::Entity* objects[] = {s.entity.get()};
+std::vector<std::pair<sdk::Vec3, sdk::Vec3>> benchBoxes() {
     std::mt19937 random(2);
     std::uniform_real_distribution<float> across(4, 220);
     std::uniform_real_distribution<float> angle(0, 3);
     std::vector<std::pair<sdk::Vec3, sdk::Vec3>> boxes;
     for (int i = 0; i < 4096; ++i)
         boxes.push_back({{across(random), across(random), 0}, {angle(random), angle(random), angle(random)}});
+    return boxes;
+}
+
+void BM_CollideBox(benchmark::State& state) {
+    Scene& s = scene();
+    s.queries.referenceWalk = state.range(0) != 0;
+    sdk::Entity* objects[] = {s.entity.get()};
+    const std::vector<std::pair<sdk::Vec3, sdk::Vec3>> boxes = benchBoxes();
     size_t i = 0;
     int64_t contacts = 0;
     for (auto _ : state) {

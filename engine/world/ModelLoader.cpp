@@ -325,8 +325,8 @@ bool decodeModel(ModelStore& store, const uint8_t* data, const ModelFileView& vi
     const bool built = view.treeHeader.kind == kModelTreeKindNodeList ? buildStoredTree(store, data, view, entry)
                                                                       : buildReplayedTree(store, data, view, entry);
     if (!built) return false;
-    if (!buildQueryTree(entry)) {
-        setError(store, "no memory for the query copy of a tree of %zu bytes", entry.treeWords * 4);
+    if (!buildQueryIndex(entry)) {
+        setError(store, "no memory for the query index of a tree of %zu bytes", entry.treeWords * 4);
         return false;
     }
     return true;
@@ -347,7 +347,7 @@ void freeEntry(ModelEntry& entry) {
     entry.block.reset();
     entry.tree.reset();
     entry.treeWords = 0;
-    entry.queryTree = {};
+    entry.queryIndex = {};
 }
 
 int32_t startLoad(ModelStore& store, const char* name) {

@@ -1,17 +1,15 @@
 // Ray and box queries against the entities of a layer: candidates are filtered, rejected by bounding
-// sphere, and their triangles tested in the entity's own frame, through the model's BSP tree for static
-// models and one by one for animated models and entity meshes.
+// sphere, and their triangles tested in the entity's own frame, through the model's query index for static
+// models (or its stored BSP tree, record by record, as the reference) and one by one for animated models
+// and entity meshes.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "engine/world/QueryWalk.h"
 #include "engine/world/world_local.h"
 
 namespace {
-
-constexpr double kClipTolerance = 0.00001;
-constexpr double kFacePlaneTolerance = 0.0001;  // per unit of distance from the origin, at least 1
-constexpr int kClipCapacity = 16;  // points of a triangle clipped by three slabs, with room to spare
 
 const sdk::PlacedObject& placed(const sdk::Entity& entity) { return static_cast<const sdk::PlacedObject&>(entity); }
 
@@ -182,166 +180,28 @@ bool testMesh(const sdk::Mesh& mesh, const Vec3d& a, const Vec3d& b, RayBest* be
     return improved;
 }
 
-// Is P, a point of a node's plane, on the face? It must be inside the face (on the inner side of all three
-// edges, seen along the face's own normal) and in the face's own plane. A node's list can name a face that
-// is not in the node's plane: a split can leave a sliver of it, a piece of zero area lying along a line of
-// the node's plane, which counts as coplanar there. Without the plane test such a face would be hit
-// wherever the segment passes through its prism. A face of zero area contains nothing.
-bool faceContains(const Vec3d v[3], const Vec3d& p) {
-    const Vec3d e1 = v[1] - v[0];
-    const Vec3d e2 = v[2] - v[0];
-    const Vec3d e3 = v[2] - v[1];
-    const Vec3d m = cross(e1, e2);
-    const double area2 = lengthSquared(m);
-    if (!(area2 > 0)) return false;
-    // Faces truly in the node's plane are within the partition's tolerance of it, plus the rounding of
-    // the plane to floats, which grows with the distance from the origin.
-    const double scale = std::max({1.0, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
-    const double offPlane = dot(m, p - v[0]);
-    if (offPlane * offPlane > kFacePlaneTolerance * kFacePlaneTolerance * scale * scale * area2) return false;
-    return dot(m, cross(e1, p - v[0])) >= 0 && dot(m, cross(p - v[0], e2)) >= 0 && dot(m, cross(e3, p - v[1])) >= 0;
-}
-
-// An axis-aligned box in an entity's frame that holds everything a box query can touch.
-struct AxisBox {
-    double low[3];
-    double high[3];
-};
-
-double component(const Vec3d& v, int axis) { return axis == 0 ? v.x : axis == 1 ? v.y : v.z; }
-
-// The line of a walk step's segment a -> b, with its direction inverted once for the bounds tests of
-// the step's children, which take the parts [t0, t1] of it.
-struct SegmentLine {
-    double from[3];
-    double inverse[3];  // 1 / (b - a) per axis; infinite for an axis the segment does not move along
-
-    SegmentLine(const Vec3d& a, const Vec3d& b) {
-        for (int axis = 0; axis < 3; ++axis) {
-            from[axis] = component(a, axis);
-            inverse[axis] = 1 / (component(b, axis) - from[axis]);
-        }
-    }
-};
-
-// The stored tree read record by record: every subtree the planes lead to is walked.
-struct StoredTree {
-    const uint32_t* words;
-    const ModelGroup& group0;
-
-    int64_t root() const { return 0; }
-    Vec3d normal(uint32_t node) const { return TreeRecordRef{words, node}.normal(); }
-    double distance(uint32_t node) const { return TreeRecordRef{words, node}.distance(); }
-    int64_t front(uint32_t node) const { return TreeRecordRef{words, node}.front(); }
-    int64_t back(uint32_t node) const { return TreeRecordRef{words, node}.back(); }
-    // Calls visit(face reference, corners) for the node's faces in list order until it returns true.
-    template <class Visit>
-    bool findFace(uint32_t node, Visit visit) const {
-        for (const uint32_t* face = TreeRecordRef{words, node}.faces();; ++face) {
-            Vec3d corner[3];
-            faceCorners(group0, *face, corner);
-            if (visit(int32_t(*face & 0x7fffffffu), corner)) return true;
-            if (*face & uint32_t(kFaceReferenceLast)) return false;
-        }
-    }
-    bool segmentMayHit(int64_t, bool, const SegmentLine&, double, double) const { return true; }
-    bool boxMayTouch(int64_t, bool, const AxisBox&) const { return true; }
-    bool boxMayTouchFace(const Vec3d[3], const AxisBox&) const { return true; }
-};
-
-// The query tree: the same walk, skipping the subtrees whose bounds the segment or box misses. Any
-// comparison with NaN keeps the subtree, so that odd input is walked exactly as in the stored tree.
-struct CompactTree {
-    const QueryTree& tree;
-
-    int64_t root() const { return tree.nodes.empty() ? -1 : 0; }
-    Vec3d normal(uint32_t node) const {
-        const float* n = tree.nodes[node].normal;
-        return {n[0], n[1], n[2]};
-    }
-    double distance(uint32_t node) const { return tree.nodes[node].distance; }
-    int64_t front(uint32_t node) const { return tree.nodes[node].front; }
-    int64_t back(uint32_t node) const { return tree.nodes[node].back; }
-    template <class Visit>
-    bool findFace(uint32_t node, Visit visit) const {
-        const QueryTreeNode& n = tree.nodes[node];
-        for (uint32_t f = n.firstFace; f < n.firstFace + n.faceCount; ++f) {
-            const float* c = &tree.corners[9 * size_t(f)];
-            const Vec3d corner[3] = {{c[0], c[1], c[2]}, {c[3], c[4], c[5]}, {c[6], c[7], c[8]}};
-            if (visit(int32_t(tree.faceReferences[f]), corner)) return true;
-        }
-        return false;
-    }
-    // The bounds of a child's subtree (front or back) as its parent holds them; parent -1 names the root.
-    const QueryBounds& bounds(int64_t parent, bool front) const {
-        if (parent < 0) return tree.rootBounds;
-        const QueryTreeNode& n = tree.nodes[size_t(parent)];
-        return front ? n.frontBounds : n.backBounds;
-    }
-    // Slab test of the part [t0, t1] of the line against the bounds. An axis the line does not move
-    // along gives infinite limits, or NaN for a start exactly on a bound, which keeps the subtree.
-    bool segmentMayHit(int64_t parent, bool front, const SegmentLine& line, double t0, double t1) const {
-        const QueryBounds& box = bounds(parent, front);
-        double enter = t0;
-        double leave = t1;
-        for (int axis = 0; axis < 3; ++axis) {
-            double low = (box.low[axis] - line.from[axis]) * line.inverse[axis];
-            double high = (box.high[axis] - line.from[axis]) * line.inverse[axis];
-            if (line.inverse[axis] < 0) std::swap(low, high);
-            if (low > enter) enter = low;
-            if (high < leave) leave = high;
-        }
-        return !(enter > leave);
-    }
-    bool boxMayTouch(int64_t parent, bool front, const AxisBox& reach) const {
-        const QueryBounds& box = bounds(parent, front);
-        for (int axis = 0; axis < 3; ++axis)
-            if (box.low[axis] > reach.high[axis] || box.high[axis] < reach.low[axis]) return false;
-        return true;
-    }
-    // The box's reach is widened itself, so a face's own corners are compared with it.
-    bool boxMayTouchFace(const Vec3d corner[3], const AxisBox& reach) const {
-        for (int axis = 0; axis < 3; ++axis) {
-            const double a = component(corner[0], axis), b = component(corner[1], axis), c = component(corner[2], axis);
-            if (std::min({a, b, c}) > reach.high[axis] || std::max({a, b, c}) < reach.low[axis]) return false;
-        }
-        return true;
-    }
-};
-
-struct TreeHit {
-    bool hit = false;
-    double fraction = 0;
-    uint32_t faceReference = 0;
-    Vec3d normal;
-};
-
-// First hit of segment a -> b in the tree, as a fraction of a -> b. Near side first; then the faces of the
-// node the segment crosses at t; then the far side from the crossing point on. The recursion is kept on
-// state.rayStack because a tree can be as deep as its model has triangles.
-template <class Tree>
-TreeHit walkTree(QueryState& state, const Tree& tree, const Vec3d& a, const Vec3d& b) {
+// First hit of segment a -> b in the stored tree, read record by record, as a fraction of a -> b: the
+// reference the index walk is compared against. Near side first; then the faces of the node the segment
+// crosses at t; then the far side from the crossing point on. The recursion is kept on state.rayStack
+// because a tree can be as deep as its model has triangles.
+QueryRayHit walkStoredTree(QueryState& state, const ModelEntry& model, const Vec3d& a, const Vec3d& b) {
+    const uint32_t* words = model.tree.get();
     std::vector<RayFrame>& stack = state.rayStack;
     stack.clear();
-    TreeHit result;
-    if (tree.root() < 0 || !tree.segmentMayHit(-1, false, SegmentLine(a, b), 0, 1)) return result;
-    stack.push_back({uint32_t(tree.root()), 0, -1, 0, a, b, {}});
-    // A child is entered only when its bounds may hold a hit of its part [t0, t1] of the step's segment.
-    auto child = [&](const RayFrame& frame, bool front, double t0, double t1) -> int64_t {
-        const int64_t node = front ? tree.front(frame.node) : tree.back(frame.node);
-        return node >= 0 && tree.segmentMayHit(frame.node, front, SegmentLine(frame.a, frame.b), t0, t1) ? node : -1;
-    };
+    QueryRayHit result;
+    stack.push_back({0, 0, -1, 0, a, b, {}});
     while (!stack.empty()) {
         RayFrame& frame = stack.back();
+        const TreeRecordRef record{words, frame.node};
         if (frame.stage == 0) {
-            const Vec3d n = tree.normal(frame.node);
-            const double da = dot(n, frame.a) - tree.distance(frame.node);
-            const double db = dot(n, frame.b) - tree.distance(frame.node);
+            const Vec3d n = record.normal();
+            const double da = dot(n, frame.a) - record.distance();
+            const double db = dot(n, frame.b) - record.distance();
             if (!(da * db < 0)) {
                 // No crossing: the whole segment lies on one side (in the plane counts as behind). The plane
                 // of a zero-area splitter is NaN; the builder put everything after it in the back child, so
                 // the walk goes on there with the whole segment.
-                const int64_t next = child(frame, da > 0, 0, 1);
+                const int64_t next = da > 0 ? record.front() : record.back();
                 if (next < 0) {
                     result = {};
                     stack.pop_back();
@@ -352,8 +212,8 @@ TreeHit walkTree(QueryState& state, const Tree& tree, const Vec3d& a, const Vec3
             }
             frame.t = da / (da - db);
             frame.p = frame.a + (frame.b - frame.a) * frame.t;
-            const int64_t nearChild = child(frame, da > 0, 0, frame.t);
-            frame.far = int32_t(da > 0 ? tree.back(frame.node) : tree.front(frame.node));
+            const int64_t nearChild = da > 0 ? record.front() : record.back();
+            frame.far = int32_t(da > 0 ? record.back() : record.front());
             frame.stage = 1;
             if (nearChild >= 0) {
                 stack.push_back({uint32_t(nearChild), 0, -1, 0, frame.a, frame.p, {}});
@@ -368,16 +228,20 @@ TreeHit walkTree(QueryState& state, const Tree& tree, const Vec3d& a, const Vec3
                 stack.pop_back();
                 continue;
             }
-            tree.findFace(frame.node, [&](int32_t reference, const Vec3d corner[3]) {
-                if (!faceContains(corner, frame.p)) return false;
-                const Vec3d n = tree.normal(frame.node);
-                result.hit = true;
-                result.fraction = frame.t;
-                result.faceReference = uint32_t(reference);
-                result.normal = dot(n, frame.b - frame.a) >= 0 ? -n : n;
-                return true;
-            });
-            if (result.hit || frame.far < 0 || child(frame, frame.far == tree.front(frame.node), frame.t, 1) < 0) {
+            for (const uint32_t* face = record.faces();; ++face) {
+                Vec3d corner[3];
+                faceCorners(*model.groups[0], *face, corner);
+                if (faceContains(corner, frame.p)) {
+                    const Vec3d n = record.normal();
+                    result.hit = true;
+                    result.fraction = frame.t;
+                    result.faceReference = *face & 0x7fffffffu;
+                    result.normal = dot(n, frame.b - frame.a) >= 0 ? -n : n;
+                    break;
+                }
+                if (*face & uint32_t(kFaceReferenceLast)) break;
+            }
+            if (result.hit || frame.far < 0) {
                 stack.pop_back();
                 continue;
             }
@@ -415,9 +279,8 @@ float castRay(QueryState& state, const ModelStore& store, std::span<sdk::Entity*
             if (model->groups[0]->largestKeyCount > 0) {
                 improved = testAnimatedModel(state, *model, a, b, &best);
             } else if (model->tree) {
-                const TreeHit hit = state.referenceWalk
-                                        ? walkTree(state, StoredTree{model->tree.get(), *model->groups[0]}, a, b)
-                                        : walkTree(state, CompactTree{model->queryTree}, a, b);
+                const QueryRayHit hit = state.referenceWalk ? walkStoredTree(state, *model, a, b)
+                                                            : castRayInIndex(state.index, model->queryIndex, a, b);
                 if (hit.hit && hit.fraction < best.fraction) {
                     best.fraction = hit.fraction;
                     best.objectIndex = int32_t(hit.faceReference >> 16);
@@ -442,61 +305,6 @@ float castRay(QueryState& state, const ModelStore& store, std::span<sdk::Entity*
 
 namespace {
 
-// The box in an entity's frame: per axis, the slab -2h <= axis . p - k <= 0.
-struct LocalBox {
-    Vec3d centre;
-    Vec3d axis[3];
-    double offset[3];  // k
-    double width[3];   // 2h
-    double radius;     // |half sizes|
-};
-
-struct ClipPolygon {
-    Vec3d point[kClipCapacity];
-    int count = 0;
-};
-
-// Inserts the crossing of every edge that passes through the plane value(p) = 0.
-template <class Value>
-void insertCrossings(ClipPolygon* polygon, Value value) {
-    ClipPolygon out;
-    for (int i = 0; i < polygon->count; ++i) {
-        const Vec3d& p = polygon->point[i];
-        const Vec3d& q = polygon->point[(i + 1) % polygon->count];
-        if (out.count < kClipCapacity) out.point[out.count++] = p;
-        const double vp = value(p);
-        const double vq = value(q);
-        if ((vp > 0) != (vq > 0) && out.count < kClipCapacity) out.point[out.count++] = p + (q - p) * (vp / (vp - vq));
-    }
-    *polygon = out;
-}
-
-// Does the triangle touch the box? Rejected at once when all corners lie beyond one face; else clipped
-// slab by slab, dropping after each slab the points that lie outside it by more than the tolerance.
-bool boxTouchesFace(const LocalBox& box, const Vec3d v[3]) {
-    for (int i = 0; i < 3; ++i) {
-        double value[3];
-        for (int k = 0; k < 3; ++k) value[k] = dot(box.axis[i], v[k]) - box.offset[i];
-        if (value[0] > 0 && value[1] > 0 && value[2] > 0) return false;
-        if (value[0] + box.width[i] < 0 && value[1] + box.width[i] < 0 && value[2] + box.width[i] < 0) return false;
-    }
-    ClipPolygon polygon;
-    polygon.count = 3;
-    std::copy(v, v + 3, polygon.point);
-    for (int i = 0; i < 3 && polygon.count > 0; ++i) {
-        auto slabValue = [&](const Vec3d& p) { return dot(box.axis[i], p) - box.offset[i]; };
-        insertCrossings(&polygon, slabValue);
-        insertCrossings(&polygon, [&](const Vec3d& p) { return -(slabValue(p) + box.width[i]); });
-        int kept = 0;
-        for (int k = 0; k < polygon.count; ++k) {
-            const double value = slabValue(polygon.point[k]);
-            if (value <= kClipTolerance && value + box.width[i] >= -kClipTolerance) polygon.point[kept++] = polygon.point[k];
-        }
-        polygon.count = kept;
-    }
-    return polygon.count > 0;
-}
-
 // A face is one contact per model: two models share face references, one model reached through two
 // entities does not give the same face twice.
 bool contactListed(const QueryState& state, const ModelEntry& model, int32_t faceReference) {
@@ -505,74 +313,33 @@ bool contactListed(const QueryState& state, const ModelEntry& model, int32_t fac
     return false;
 }
 
-// The faces of one entity that the box has been found to miss. The query tree lists a face in every node
-// whose plane split it, and the slab test gives the same answer each time. A fixed table; once half full
-// it stops remembering.
-class MissedFaces {
-public:
-    explicit MissedFaces(QueryState& state) : slots_(state.missedFaces) {
-        if (slots_.empty()) slots_.assign(kSlots, 0);
-        if (++state.missedFacesStamp == 0) {
-            std::fill(slots_.begin(), slots_.end(), 0);
-            state.missedFacesStamp = 1;
-        }
-        stamp_ = uint64_t(state.missedFacesStamp) << 32;
-    }
-    bool contains(int32_t reference) const {
-        for (size_t i = slotOf(reference);; i = (i + 1) & (kSlots - 1)) {
-            if (slots_[i] == (stamp_ | uint32_t(reference))) return true;
-            if ((slots_[i] & ~uint64_t(0xffffffffu)) != stamp_) return false;
-        }
-    }
-    void add(int32_t reference) {
-        if (count_ >= kSlots / 2) return;
-        size_t i = slotOf(reference);
-        while ((slots_[i] & ~uint64_t(0xffffffffu)) == stamp_) i = (i + 1) & (kSlots - 1);
-        slots_[i] = stamp_ | uint32_t(reference);
-        ++count_;
-    }
-
-private:
-    static constexpr size_t kSlots = 4096;
-    static size_t slotOf(int32_t reference) { return (uint32_t(reference) * 2654435761u >> 20) & (kSlots - 1); }
-    std::vector<uint64_t>& slots_;
-    uint64_t stamp_ = 0;
-    size_t count_ = 0;
-};
-
-// Walks the entity's tree depth first; returns false when the query must stop (first-contact mode).
-template <class Tree>
-bool collideEntity(QueryState& state, const ModelEntry& model, const Tree& tree, const LocalBox& box,
-                   const AxisBox& reach, int32_t id, bool firstContact, MissedFaces* missed) {
+// The box against the stored tree, read record by record and depth first (a node's faces, its back
+// subtree, its front subtree; a node whose plane is farther from the centre than the box's radius leads
+// only to the side the centre is on): the reference the index walk is compared against. Returns false
+// when the query must stop (first-contact mode).
+bool collideStoredTree(QueryState& state, const ModelEntry& model, const QueryBox& box, int32_t id, bool firstContact) {
     std::vector<uint32_t>& stack = state.boxStack;
     stack.clear();
-    // A child is entered only when its bounds meet the box's reach.
-    auto child = [&](uint32_t parent, bool front) -> int64_t {
-        const int64_t node = front ? tree.front(parent) : tree.back(parent);
-        return node >= 0 && tree.boxMayTouch(parent, front, reach) ? node : -1;
-    };
-    int64_t next = tree.root() >= 0 && tree.boxMayTouch(-1, false, reach) ? tree.root() : -1;
+    int64_t next = 0;
     while (next >= 0) {
-        const uint32_t node = uint32_t(next);
-        const double s = dot(tree.normal(node), box.centre) - tree.distance(node);
+        const TreeRecordRef record{model.tree.get(), uint32_t(next)};
+        const double s = dot(record.normal(), box.centre) - record.distance();
         if (std::fabs(s) < box.radius) {
-            const bool stop = tree.findFace(node, [&](int32_t reference, const Vec3d corner[3]) {
-                if (!tree.boxMayTouchFace(corner, reach) || contactListed(state, model, reference)) return false;
-                if (missed && missed->contains(reference)) return false;
-                if (!boxTouchesFace(box, corner)) {
-                    if (missed) missed->add(reference);
-                    return false;
+            for (const uint32_t* face = record.faces();; ++face) {
+                const int32_t reference = int32_t(*face & 0x7fffffffu);
+                Vec3d corner[3];
+                faceCorners(*model.groups[0], *face, corner);
+                if (!contactListed(state, model, reference) && boxTouchesFace(box, corner) && state.contactCount < kMaxContacts) {
+                    state.contactModels[state.contactCount] = &model;
+                    state.contacts[state.contactCount++] = {id, reference};
+                    if (firstContact) return false;
                 }
-                if (state.contactCount >= kMaxContacts) return false;
-                state.contactModels[state.contactCount] = &model;
-                state.contacts[state.contactCount++] = {id, reference};
-                return firstContact;
-            });
-            if (stop) return false;
-            if (child(node, true) >= 0) stack.push_back(uint32_t(tree.front(node)));
-            next = child(node, false);
+                if (*face & uint32_t(kFaceReferenceLast)) break;
+            }
+            if (record.front() >= 0) stack.push_back(uint32_t(record.front()));
+            next = record.back();
         } else {
-            next = child(node, s >= 0);
+            next = s >= 0 ? record.front() : record.back();
         }
         if (next < 0 && !stack.empty()) {
             next = stack.back();
@@ -580,21 +347,6 @@ bool collideEntity(QueryState& state, const ModelEntry& model, const Tree& tree,
         }
     }
     return true;
-}
-
-// Everything the box can touch in the entity's frame: its centre plus, per coordinate, the reach of its
-// three half axes, widened like the tree's bounds.
-AxisBox axisBoxOf(const LocalBox& box) {
-    AxisBox out;
-    for (int coordinate = 0; coordinate < 3; ++coordinate) {
-        double extent = 0;
-        for (int i = 0; i < 3; ++i) extent += std::fabs(component(box.axis[i], coordinate)) * std::fabs(box.width[i] / 2);
-        const double centre = component(box.centre, coordinate);
-        const double widening = kQueryBoundsWidening * std::max({1.0, std::fabs(centre - extent), std::fabs(centre + extent)});
-        out.low[coordinate] = centre - extent - widening;
-        out.high[coordinate] = centre + extent + widening;
-    }
-    return out;
 }
 
 } // namespace
@@ -624,7 +376,7 @@ const sdk::Contact* collideBox(QueryState& state, const ModelStore& store, std::
         if (entity.flags & sdk::kFlagOwnMesh) return true;
         const ModelEntry* model = findModel(store, entity.geometryModel);
         if (!model || !model->tree) return true;
-        LocalBox box;
+        QueryBox box;
         box.centre = toLocal(object, c);
         box.radius = radius;
         for (int i = 0; i < 3; ++i) {
@@ -632,12 +384,8 @@ const sdk::Contact* collideBox(QueryState& state, const ModelStore& store, std::
             box.offset[i] = dot(box.axis[i], toLocal(object, facePoint[i]));
             box.width[i] = 2 * half[i];
         }
-        MissedFaces missed(state);
-        const bool goOn = state.referenceWalk
-                              ? collideEntity(state, *model, StoredTree{model->tree.get(), *model->groups[0]}, box, axisBoxOf(box),
-                                              entity.id, firstContact, nullptr)
-                              : collideEntity(state, *model, CompactTree{model->queryTree}, box, axisBoxOf(box), entity.id,
-                                              firstContact, &missed);
+        const bool goOn = state.referenceWalk ? collideStoredTree(state, *model, box, entity.id, firstContact)
+                                              : collideBoxInIndex(state, *model, box, entity.id, firstContact);
         if (!goOn) return false;
         return !(firstContact && state.contactCount > 0);
     });

@@ -43,31 +43,42 @@ struct ModelGroup {
     ModelObjectParts* objects;  // objectCount entries; mirrored copies follow the stored objects
 };
 
-// The BSP tree again, laid out for the queries: records in walk order (each back child right after its
-// parent), each holding the bounds of its children's subtrees (all their faces), so that a walk skips the
-// subtrees a query cannot reach without reading them, and the corners of its faces next to one another.
-// Built at load from group 0's positions as they are then.
-struct QueryBounds {
-    float low[3];   // widened by more than any query tolerance
-    float high[3];
+// The model's BSP tree again, laid out for the queries' memory traffic: nodes of 32 bytes, depth first with
+// a front child right after its parent, each holding its own subtree's bounds in 16-bit grid units, so that
+// a node and its bounds come in one cache line; the faces of the nodes follow in the same order as dense
+// triangle numbers, with the corners held once per triangle, so that a face split into many nodes costs four
+// bytes per node and a box query decides it once. Built at load from group 0's positions as they are then.
+
+// Bounds in the index's grid units, rounded outwards; bounds that do not fit the grid take all of it.
+struct QueryGridBounds {
+    int16_t low[3];
+    int16_t high[3];
 };
 
-struct QueryTreeNode {
+struct QueryIndexNode {
     float normal[3];
     float distance;
-    int32_t back;              // node index, -1 for none
-    int32_t front;
-    uint32_t firstFace;        // into faceReferences and corners
-    uint32_t faceCount;
-    QueryBounds backBounds;    // meaningless for a missing child
-    QueryBounds frontBounds;
+    QueryGridBounds bounds;  // of the faces of its subtree
+    uint32_t link;           // bits 0-30: back child's node index, 0 for none; bit 31: a front child follows
 };
+static_assert(sizeof(QueryIndexNode) == 32);
 
-struct QueryTree {
-    std::vector<QueryTreeNode> nodes;      // root first; empty when the model has no tree
-    QueryBounds rootBounds{};
-    std::vector<uint32_t> faceReferences;  // bit 31 cleared
-    std::vector<float> corners;            // nine per face: x, y, z of its three corners
+struct QueryIndex {
+    std::vector<QueryIndexNode> nodes;    // root first; empty when the model has no tree
+    std::vector<uint32_t> firstFace;      // per node, one more at the end: faces [first[n], first[n + 1])
+    std::vector<QueryGridBounds> faceBounds;  // per node, the bounds of its own faces in grid units
+    std::vector<uint32_t> faces;          // triangle numbers, in node order
+    // Per face, its place in the stored tree's walk order (depth first, back child first), which orders a
+    // box query's contacts.
+    std::vector<uint32_t> walkOrder;
+    std::vector<uint32_t> firstTriangle;  // per node, the triangle number of its first face
+    std::vector<uint32_t> references;     // per triangle number, the face reference (bit 31 cleared)
+    std::vector<float> corners;           // per triangle number, nine: x, y, z of its three corners
+    double origin[3] = {};                // the bounds grid: value = origin + units x step
+    double step[3] = {1, 1, 1};
+
+    // Bytes held, for the memory report.
+    size_t byteSize() const;
 };
 
 struct ModelEntry {
@@ -86,7 +97,7 @@ struct ModelEntry {
     // at offset 0. Owned by the entry.
     std::unique_ptr<uint32_t[]> tree;
     size_t treeWords = 0;
-    QueryTree queryTree;
+    QueryIndex queryIndex;
     char name[kModelNameSize] = {};
 };
 
@@ -192,6 +203,33 @@ struct RayFrame {
     Vec3d a, b, p;   // the segment and its crossing point
 };
 
+// Work memory of the query index walks, grown once and reused.
+struct QueryIndexScratch {
+    struct RayStep {
+        uint32_t node;
+        int32_t stage;  // 0 to enter, 1 back from the near child, 2 back from the far child
+        int32_t far;    // node index of the far child, -1 none
+        double t;
+        Vec3d a, b, p;
+        double from, to;  // the part of the query's segment that a -> b is, for the bounds tests
+    };
+    std::vector<RayStep> rays;
+    std::vector<uint32_t> boxes;
+    // Per triangle number (of the largest model walked): the box walk that decided it, and where it is in
+    // touched (-1: missed).
+    struct Decision {
+        uint32_t stamp = 0;
+        int32_t touched = -1;
+    };
+    std::vector<Decision> decided;
+    uint32_t stamp = 0;
+    struct Touched {
+        uint32_t firstFace;  // where the walk of the stored tree would meet the face first
+        uint32_t triangle;
+    };
+    std::vector<Touched> touched;
+};
+
 // What a layer's queries keep between and within calls: the contact list (overwritten by each box
 // query) and work stacks that grow once and are reused, so queries do not allocate in steady state.
 struct QueryState {
@@ -200,13 +238,12 @@ struct QueryState {
     int32_t contactCount = 0;
     MeshOfEntityFunction meshOf = nullptr;
     void* meshContext = nullptr;
-    std::vector<RayFrame> rayStack;
+    QueryIndexScratch index;
+    std::vector<RayFrame> rayStack;  // of the reference walk
     std::vector<uint32_t> boxStack;
-    std::vector<uint64_t> missedFaces;  // (entity stamp << 32) | face reference, open addressing
-    uint32_t missedFacesStamp = 0;
     std::vector<Vec3d> posedVertices;
-    // Walk the stored tree record by record, without skipping subtrees: the reference the faster walk
-    // of the query tree is compared against.
+    // Walk the stored tree record by record, without skipping subtrees: the reference the walks of the
+    // query index are compared against.
     bool referenceWalk = false;
 };
 

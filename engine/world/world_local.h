@@ -54,5 +54,5 @@ inline void faceCorners(const ModelGroup& group0, uint32_t faceReference, Vec3d 
 // box; the widening covers both, with the rounding of the walk's crossing points, many times over.
 constexpr double kQueryBoundsWidening = 0.001;
 
-// Builds entry.queryTree from entry.tree and group 0; false when memory runs out.
-bool buildQueryTree(ModelEntry& entry);
+// Builds entry.queryIndex from entry.tree and group 0; false when memory runs out.
+bool buildQueryIndex(ModelEntry& entry);

@@ -350,80 +350,167 @@ TEST(CastRay, TreeWalkAgreesWithTestingEveryTriangle) {
 }
 
 
-// The walk of the query tree skips subtrees by their bounds; it must give exactly what the walk of the
-// stored tree gives, bit for bit, for rays and boxes that graze faces, lie in their planes, start on them,
-// miss everything, or come as odd values.
-TEST(QueryTree, RaysAndBoxesMatchTheStoredTreeWalk) {
+// The ray a -> b through the stored tree's walk (reference) and through the index (fast): expects the same
+// result to the bit; returns whether it hit.
+bool expectSameRay(QueryState& reference, QueryState& fast, const ModelStore& store, std::span<sdk::Entity* const> objects,
+                   const sdk::Vec3& a, const sdk::Vec3& b) {
+    const Ray want = cast(reference, store, objects, a, b);
+    const Ray got = cast(fast, store, objects, a, b);
+    EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << "ray: " << want.fraction << " vs " << got.fraction;
+    return want.fraction != kRayMiss;
+}
+
+// The same for a box: the same contacts in the same order, each of the same model; returns their count.
+int32_t expectSameBox(QueryState& reference, QueryState& fast, const ModelStore& store, std::span<sdk::Entity* const> objects,
+                      const sdk::Vec3& centre, const sdk::Vec3& angles, const sdk::Vec3& half, int32_t mode) {
+    int32_t wantCount = -1, gotCount = -2;
+    const sdk::Contact* wantList = collideBox(reference, store, objects, centre, angles, half, &wantCount, mode, nullptr);
+    const sdk::Contact* gotList = collideBox(fast, store, objects, centre, angles, half, &gotCount, mode, nullptr);
+    EXPECT_EQ(wantCount, gotCount) << "box";
+    EXPECT_EQ(wantList == nullptr, wantCount == 0);
+    EXPECT_EQ(gotList == nullptr, gotCount == 0);
+    if (wantCount == gotCount && wantCount > 0) {
+        EXPECT_EQ(std::memcmp(wantList, gotList, sizeof *wantList * size_t(wantCount)), 0) << "box contacts";
+        EXPECT_EQ(std::memcmp(reference.contactModels, fast.contactModels, sizeof(void*) * size_t(wantCount)), 0) << "box models";
+    }
+    return wantCount;
+}
+
+// A grid of n x n squares over rolling ground (heights in halves, so that lattice points fall on edges and
+// corners), with triangles of zero area mixed in: a corner used twice, and three corners in a row.
+Model groundModel(int n) {
+    std::vector<std::array<float, 3>> positions;
+    std::vector<std::array<uint16_t, 3>> triangles;
+    for (int y = 0; y <= n; ++y)
+        for (int x = 0; x <= n; ++x) positions.push_back({float(x), float(y), float((x * 7 + y * 3) % 5) * 0.5f});
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) {
+            const uint16_t i = uint16_t(y * (n + 1) + x);
+            triangles.push_back({i, uint16_t(i + 1), uint16_t(i + n + 1)});
+            triangles.push_back({uint16_t(i + 1), uint16_t(i + n + 2), uint16_t(i + n + 1)});
+            if ((x + y) % 5 == 0) triangles.push_back({i, i, uint16_t(i + n + 1)});
+            if (x + 2 <= n && (x * y) % 7 == 1) triangles.push_back({i, uint16_t(i + 1), uint16_t(i + 2)});
+        }
+    Model model = modelOf(positions, triangles);
+    addStreamTree(&model);
+    return model;
+}
+
+// The walks of the query index skip subtrees by their bounds; the queries through the index must give what
+// they give through the stored tree, bit for bit: the same hit (fraction, face, normal) and the same
+// contacts in the same order, for rays and boxes that touch edges and corners exactly, lie in face planes,
+// have no length, run along an axis, meet zero-area faces, miss everything, or come as odd values, in the
+// frame of an unturned entity and of a turned and moved one; and a second entity of the same model must not
+// list a face twice.
+TEST(QueryIndex, QueriesMatchTheStoredTreeWalk) {
     struct Case {
         const char* name;
         Model model;
         float scale;  // of the random coordinates
+        int lattice;  // lattice points run over 0..lattice
     };
     Model bumpy = bumpyModel(12, 16, 12, 4);
     addStreamTree(&bumpy);
-    Case cases[] = {{"bumpy", bumpy, 90}, {"grid", gridModel(12), 14}, {"planes", planeModel(), 12}};
+    Case cases[] = {{"bumpy", bumpy, 90, 12}, {"grid", gridModel(12), 14, 12}, {"planes", planeModel(), 12, 10},
+                    {"ground", groundModel(16), 18, 16}};
     for (Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto store = makeStore();
         const int32_t handle = load(*store, c.model);
         ASSERT_GE(handle, 0) << store->lastError;
-        // One entity turned and moved, so that both queries work in a frame of their own.
-        TestObject turned(10, 3, -2, 1, 1000, kModelEntity, handle);
+        ASSERT_FALSE(store->entries[handle].queryIndex.nodes.empty());
+        TestObject first(10, 0, 0, 0, 1000, kModelEntity, handle);
+        TestObject second(11, 0, 0, 0, 1000, kModelEntity, handle);
+        TestObject turned(12, 3, -2, 1, 1000, kModelEntity, handle);
         const Rotation r = rotationFromAngles(0.3f, -0.7f, 1.1f);
         for (int row = 0; row < 3; ++row)
             for (int k = 0; k < 3; ++k) turned.worldMatrix.m[row][k] = float(r.row[row][k]);
-        TestObject plain(11, 0, 0, 0, 1000, kModelEntity, handle);
-        sdk::Entity* objects[] = {&turned, &plain};
-        QueryState fast, reference;
+        sdk::Entity* rayObjects[] = {&first, &turned};
+        sdk::Entity* boxObjects[] = {&first, &second, &turned};
+        QueryState reference, fast;
         reference.referenceWalk = true;
 
-        std::mt19937 random(7);
+        std::mt19937 random(11);
         std::uniform_real_distribution<float> coordinate(-c.scale, c.scale);
-        std::uniform_int_distribution<int> grid(-2, 14);
+        std::uniform_int_distribution<int> lattice(-1, c.lattice + 1);
+        std::uniform_int_distribution<int> half(0, 4);
         std::uniform_real_distribution<float> size(0.0f, c.scale / 4);
         auto point = [&](int i) -> sdk::Vec3 {
-            // Every third point on the lattice of the grid and plane faces, so that segments lie in face
-            // planes and pass through edges and corners.
-            if (i % 3 == 0) return {float(grid(random)), float(grid(random)), float(grid(random) % 2)};
+            if (i % 3 == 0) return {float(lattice(random)), float(lattice(random)), float(half(random)) * 0.5f};
             return {coordinate(random), coordinate(random), coordinate(random)};
         };
         int hits = 0, contacts = 0;
-        for (int i = 0; i < 600; ++i) {
-            const sdk::Vec3 a = point(i), b = i % 50 == 7 ? a : point(i + 1);
-            const Ray want = cast(reference, *store, objects, a, b);
-            const Ray got = cast(fast, *store, objects, a, b);
-            EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0) << "ray " << i << ": " << want.fraction << " vs " << got.fraction;
-            hits += want.fraction != kRayMiss;
+        for (int i = 0; i < 1500; ++i) {
+            SCOPED_TRACE(testing::Message() << "query " << i);
+            const sdk::Vec3 a = point(i);
+            sdk::Vec3 b = point(i + 1);
+            if (i % 50 == 7) b = a;                                   // no length
+            if (i % 7 == 2) b = a, (&b.x)[i % 3] += coordinate(random);  // along an axis
+            hits += expectSameRay(reference, fast, *store, rayObjects, a, b);
 
-            const sdk::Vec3 angles{coordinate(random), coordinate(random), coordinate(random)};
-            sdk::Vec3 half{size(random), size(random), size(random)};
-            if (i % 40 == 3) half.y = -half.y;
-            if (i % 40 == 5) half = {0, 0, 0};
-            const int32_t mode = kFilterAll | (i % 10 == 0 ? kFilterFirstContact : 0);
-            int32_t wantCount = -1, gotCount = -2;
-            const sdk::Contact* wantList = collideBox(reference, *store, objects, a, angles, half, &wantCount, mode, nullptr);
-            const sdk::Contact* gotList = collideBox(fast, *store, objects, a, angles, half, &gotCount, mode, nullptr);
-            ASSERT_EQ(wantCount, gotCount) << "box " << i;
-            EXPECT_EQ(wantList == nullptr, gotList == nullptr);
-            if (wantCount > 0) {
-                EXPECT_EQ(std::memcmp(wantList, gotList, sizeof *wantList * size_t(wantCount)), 0) << "box " << i;
-            }
-            contacts += wantCount;
+            const sdk::Vec3 angles = i % 4 == 1 ? sdk::Vec3{0, 0, 0} : sdk::Vec3{coordinate(random), coordinate(random), coordinate(random)};
+            sdk::Vec3 sizes = i % 4 == 1 ? sdk::Vec3{float(half(random)) * 0.5f, float(half(random)) * 0.5f, float(half(random)) * 0.5f}
+                                         : sdk::Vec3{size(random), size(random), size(random)};
+            if (i % 40 == 3) sizes.y = -sizes.y;
+            if (i % 40 == 5) sizes = {0, 0, 0};
+            const bool firstContact = i % 10 == 0;
+            const int32_t mode = kFilterAll | (firstContact ? kFilterFirstContact : 0);
+            contacts += expectSameBox(reference, fast, *store, boxObjects, a, angles, sizes, mode);
         }
-        EXPECT_GT(hits, 30);
-        EXPECT_GT(contacts, 30);
+        EXPECT_GT(hits, 100);
+        EXPECT_GT(contacts, 100);
 
         const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
         for (const sdk::Vec3& odd : {sdk::Vec3{nan, 0, 0}, sdk::Vec3{inf, 1, 1}, sdk::Vec3{1, -inf, 0}}) {
-            const Ray want = cast(reference, *store, objects, odd, {1, 1, -1});
-            const Ray got = cast(fast, *store, objects, odd, {1, 1, -1});
-            EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0);
-            int32_t wantCount = -1, gotCount = -2;
-            collideBox(reference, *store, objects, {1, 1, 0}, {0, 0, 0}, odd, &wantCount, kFilterAll, nullptr);
-            collideBox(fast, *store, objects, {1, 1, 0}, {0, 0, 0}, odd, &gotCount, kFilterAll, nullptr);
-            EXPECT_EQ(wantCount, gotCount);
+            expectSameRay(reference, fast, *store, rayObjects, odd, {1, 1, -1});
+            expectSameBox(reference, fast, *store, boxObjects, {1, 1, 0}, {0, 0, 0}, odd, kFilterAll);
         }
     }
+}
+
+// A list full at 1024 contacts takes no more, through the index as through the stored tree.
+TEST(QueryIndex, FullContactListMatchesTheStoredTreeWalk) {
+    auto store = makeStore();
+    const int32_t handle = load(*store, gridModel(24));
+    ASSERT_GE(handle, 0) << store->lastError;
+    TestObject entity(10, 0, 0, 0, 1000, kModelEntity, handle);
+    sdk::Entity* objects[] = {&entity};
+    QueryState reference, fast;
+    reference.referenceWalk = true;
+    EXPECT_EQ(expectSameBox(reference, fast, *store, objects, {12, 12, 0}, {0, 0, 0}, {13, 13, 1}, kFilterAll), kMaxContacts);
+}
+
+// Models of different sizes in one layer share the query state's work memory, and their face references
+// overlap (the same object and triangle numbers): each model's faces are listed once, in the same order
+// as through the stored tree, whichever model the previous query walked.
+TEST(QueryIndex, ModelsOfDifferentSizesMatchTheStoredTreeWalk) {
+    auto store = makeStore();
+    const int32_t small = load(*store, gridModel(6));
+    const int32_t large = load(*store, groundModel(20));
+    ASSERT_GE(small, 0) << store->lastError;
+    ASSERT_GE(large, 0) << store->lastError;
+    TestObject first(10, 0, 0, 0, 1000, kModelEntity, large);
+    TestObject second(11, 2, 3, 0, 1000, kModelEntity, small);
+    TestObject third(12, 0, 0, 0, 1000, kModelEntity, large);
+    sdk::Entity* all[] = {&first, &second, &third};
+    sdk::Entity* smallOnly[] = {&second};
+    QueryState reference, fast;
+    reference.referenceWalk = true;
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> coordinate(-2, 22);
+    std::uniform_real_distribution<float> size(0.0f, 4.0f);
+    int contacts = 0;
+    for (int i = 0; i < 400; ++i) {
+        std::span<sdk::Entity* const> objects = i % 3 == 1 ? std::span<sdk::Entity* const>(smallOnly) : std::span<sdk::Entity* const>(all);
+        SCOPED_TRACE(testing::Message() << "query " << i);
+        const sdk::Vec3 a{coordinate(random), coordinate(random), coordinate(random) / 8};
+        const sdk::Vec3 b{coordinate(random), coordinate(random), -coordinate(random) / 8};
+        expectSameRay(reference, fast, *store, objects, a, b);
+        const sdk::Vec3 angles{coordinate(random), coordinate(random), coordinate(random)};
+        const sdk::Vec3 half{size(random), size(random), size(random)};
+        contacts += expectSameBox(reference, fast, *store, objects, a, angles, half, kFilterAll);
+    }
+    EXPECT_GT(contacts, 400);
 }
 
 } // namespace
