@@ -112,7 +112,7 @@ void setupChunk(RasterContext& rc, int chunk) {
     for (size_t i = begin; i < end; ++i) {
         const QueuedTriangle& q = rc.queue[i];
         TriangleSetup& t = rc.setups[i];
-        if (!setupTriangle(q.v[0], q.v[1], q.v[2], rc.states[size_t(q.state)], rc.target.width,
+        if (!rc.setup(q.v[0], q.v[1], q.v[2], rc.states[size_t(q.state)], rc.target.width,
                            rc.target.height, t)) {
             t.state = -1;
             continue;
@@ -139,7 +139,7 @@ void drawStrip(RasterContext& rc, int strip) {
                     __builtin_prefetch(ahead + line);
             }
             const TriangleSetup& t = rc.setups[bin[k]];
-            rasteriseTriangle(t, rc.states[size_t(t.state)], rc.target, rowBegin, rowEnd, rc.span);
+            rc.draw(t, rc.states[size_t(t.state)], rc.target, rowBegin, rowEnd);
         }
     }
 }
@@ -258,8 +258,10 @@ const char* SoftDevice::create(const DeviceConfig& requested, SDL_Window* target
     raster->setups.resize(kQueueCapacity);
     raster->bins.resize(size_t(kMaxSetupChunks) * size_t(kMaxStrips));
     if (config.rasterPath == RasterPath::Fast) {
-        if (__builtin_cpu_supports("avx2"))
-            raster->span = shadeSpanAvx2;
+        if (__builtin_cpu_supports("avx2")) {
+            raster->setup = setupTriangleAvx2;
+            raster->draw = drawTriangleAvx2;
+        }
         int threads = config.rasterThreads;
         if (threads <= 0)
             threads = int(std::thread::hardware_concurrency());
