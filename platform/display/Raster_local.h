@@ -405,7 +405,6 @@ struct RasterContext {
     // The current flush, shared by every thread drawing it.
     RenderTarget target;
     int chunkCount = 0;
-    int stripHeight = kStripHeight; // rows
     int stripCount = 0;
     std::atomic<int> nextChunk{0};  // next setup chunk to take
     std::atomic<int> chunksDone{0}; // setup chunks finished; drawing starts when all are
