@@ -59,49 +59,63 @@ inline Vec expand(__m256i p, bool alphaFormat) {
     return c;
 }
 
-inline __m256i addressTexel(__m256i x, __m256i size, uint32_t mode) {
+// One level's sizes per lane: size, size - 1 and size x 256 (as a float) in each direction.
+struct LevelInfo {
+    __m256i width, height, widthLast, heightLast, widthLog2, offset;
+    __m256 widthScale, heightScale;
+};
+
+inline LevelInfo makeLevelInfo(__m256i width, __m256i height, __m256i widthLog2, __m256i offset) {
     const __m256i one = _mm256_set1_epi32(1);
+    return LevelInfo{width, height, _mm256_sub_epi32(width, one), _mm256_sub_epi32(height, one), widthLog2, offset,
+                     _mm256_cvtepi32_ps(_mm256_slli_epi32(width, 8)), _mm256_cvtepi32_ps(_mm256_slli_epi32(height, 8))};
+}
+
+// The last level every lane shared, kept from one group of pixels to the next.
+struct LevelCache {
+    int level = -1;
+    LevelInfo info;
+};
+
+inline __m256i addressTexel(__m256i x, __m256i size, __m256i last, uint32_t mode) {
     switch (mode) {
     case D3DTADDRESS_MIRROR: {
-        const __m256i period = _mm256_slli_epi32(size, 1);
-        const __m256i m = _mm256_and_si256(x, _mm256_sub_epi32(period, one));
-        const __m256i reflected = _mm256_sub_epi32(_mm256_sub_epi32(period, one), m);
-        return _mm256_blendv_epi8(m, reflected, _mm256_cmpgt_epi32(m, _mm256_sub_epi32(size, one)));
+        const __m256i periodLast = _mm256_add_epi32(_mm256_slli_epi32(size, 1), _mm256_set1_epi32(-1));
+        const __m256i m = _mm256_and_si256(x, periodLast);
+        const __m256i reflected = _mm256_sub_epi32(periodLast, m);
+        return _mm256_blendv_epi8(m, reflected, _mm256_cmpgt_epi32(m, last));
     }
-    case D3DTADDRESS_CLAMP:
-        return _mm256_min_epi32(_mm256_max_epi32(x, _mm256_setzero_si256()), _mm256_sub_epi32(size, one));
-    default: return _mm256_and_si256(x, _mm256_sub_epi32(size, one));
+    case D3DTADDRESS_CLAMP: return _mm256_min_epi32(_mm256_max_epi32(x, _mm256_setzero_si256()), last);
+    default: return _mm256_and_si256(x, last);
     }
 }
 
-inline __m256i fixedTexelCoordinate(__m256 u, __m256i size) {
-    const __m256 scale = _mm256_cvtepi32_ps(_mm256_slli_epi32(size, 8));
+inline __m256i fixedTexelCoordinate(__m256 u, __m256 scale) {
     const __m256 s = clampPs(_mm256_mul_ps(u, scale), -1073741824.0f, 1073741824.0f);
     return _mm256_cvttps_epi32(_mm256_floor_ps(s));
 }
 
-struct LevelInfo {
-    __m256i width, height, widthLog2, offset;
-};
-
-inline LevelInfo levelInfo(const TextureRecord& tex, __m256i level) {
-    LevelInfo info;
-    const __m256i one = _mm256_set1_epi32(1);
+inline const LevelInfo& levelInfo(const TextureRecord& tex, __m256i level, LevelCache& cache, LevelInfo& mixed) {
     // Neighbouring pixels nearly always share a level: then one scalar look-up serves all lanes.
     const int first = _mm256_cvtsi256_si32(level);
     const __m256i same = _mm256_cmpeq_epi32(level, _mm256_set1_epi32(first));
     if (_mm256_movemask_ps(_mm256_castsi256_ps(same)) == 0xFF) {
-        info.width = _mm256_set1_epi32(std::max(tex.desc.width >> first, 1));
-        info.height = _mm256_set1_epi32(std::max(tex.desc.height >> first, 1));
-        info.widthLog2 = _mm256_set1_epi32(std::max(tex.widthLog2 - first, 0));
-        info.offset = _mm256_set1_epi32(tex.levelOffset[first]);
-        return info;
+        if (first != cache.level) {
+            cache.level = first;
+            cache.info = makeLevelInfo(_mm256_set1_epi32(std::max(tex.desc.width >> first, 1)),
+                                       _mm256_set1_epi32(std::max(tex.desc.height >> first, 1)),
+                                       _mm256_set1_epi32(std::max(tex.widthLog2 - first, 0)),
+                                       _mm256_set1_epi32(tex.levelOffset[first]));
+        }
+        return cache.info;
     }
-    info.width = _mm256_max_epi32(_mm256_srlv_epi32(_mm256_set1_epi32(tex.desc.width), level), one);
-    info.height = _mm256_max_epi32(_mm256_srlv_epi32(_mm256_set1_epi32(tex.desc.height), level), one);
-    info.widthLog2 = _mm256_max_epi32(_mm256_sub_epi32(_mm256_set1_epi32(tex.widthLog2), level), _mm256_setzero_si256());
-    info.offset = _mm256_i32gather_epi32(tex.levelOffset, level, 4);
-    return info;
+    const __m256i one = _mm256_set1_epi32(1);
+    mixed = makeLevelInfo(_mm256_max_epi32(_mm256_srlv_epi32(_mm256_set1_epi32(tex.desc.width), level), one),
+                          _mm256_max_epi32(_mm256_srlv_epi32(_mm256_set1_epi32(tex.desc.height), level), one),
+                          _mm256_max_epi32(_mm256_sub_epi32(_mm256_set1_epi32(tex.widthLog2), level),
+                                           _mm256_setzero_si256()),
+                          _mm256_i32gather_epi32(tex.levelOffset, level, 4));
+    return mixed;
 }
 
 // The 32 bits at each lane's texel (x, y), already addressed: the texel in the low half, the next
@@ -116,8 +130,8 @@ inline __m256i lowTexel(__m256i pair) {
 }
 
 inline __m256i fetch(const TextureRecord& tex, const LevelInfo& li, __m256i x, __m256i y, const PixelState& state) {
-    x = addressTexel(x, li.width, state.addressU);
-    y = addressTexel(y, li.height, state.addressV);
+    x = addressTexel(x, li.width, li.widthLast, state.addressU);
+    y = addressTexel(y, li.height, li.heightLast, state.addressV);
     return lowTexel(fetchPair(tex, li, x, y));
 }
 
@@ -146,20 +160,23 @@ inline Vec expandPairs(__m256i p, bool alphaFormat) {
 }
 
 // Bilinear weighting of one channel, 8.8 fixed point rounded: top and bottom hold the (left, right)
-// channel pairs of the two rows, wx the (256 - fx, fx) weight pairs. Every product is at most
-// 255 x 256, so the 16-bit multiply-add is exact.
-inline __m256i lerpPairs(__m256i top, __m256i bottom, __m256i wx, __m256i fy) {
-    const __m256i rowTop = _mm256_madd_epi16(top, wx), rowBottom = _mm256_madd_epi16(bottom, wx);
-    const __m256i ify = _mm256_sub_epi32(_mm256_set1_epi32(256), fy);
-    const __m256i sum = _mm256_add_epi32(_mm256_mullo_epi32(rowTop, ify), _mm256_mullo_epi32(rowBottom, fy));
-    return _mm256_srli_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(32768)), 16);
+// channel pairs of the two rows, wy the weights (256 - fy) of top and fy of bottom in both halves,
+// wx the (256 - fx, fx) weight pairs. The sum of the four products is the reference's whichever
+// way it is grouped: columns first here, each column below 255 x 256 + 1 so it fits 16 bits. The
+// multiply-add is signed: the columns go in less 32768, which the constant adds back
+// (32768 x 256), with the rounding 32768.
+inline __m256i lerpPairs(__m256i top, __m256i bottom, __m256i wxTop, __m256i wyTop, __m256i wyBottom) {
+    const __m256i column = _mm256_add_epi16(_mm256_mullo_epi16(top, wyTop), _mm256_mullo_epi16(bottom, wyBottom));
+    const __m256i sum = _mm256_madd_epi16(_mm256_xor_si256(column, _mm256_set1_epi16(int16_t(0x8000))), wxTop);
+    return _mm256_srli_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(32768 * 256 + 32768)), 16);
 }
 
 Vec sampleLevel(const TextureRecord& tex, __m256i level, __m256 u, __m256 v, __m256i bilinear, bool anyBilinear,
-                bool anyNearest, const PixelState& state) {
-    const LevelInfo li = levelInfo(tex, level);
-    const __m256i s = fixedTexelCoordinate(u, li.width);
-    const __m256i t = fixedTexelCoordinate(v, li.height);
+                bool anyNearest, const PixelState& state, LevelCache& cache) {
+    LevelInfo mixed;
+    const LevelInfo& li = levelInfo(tex, level, cache, mixed);
+    const __m256i s = fixedTexelCoordinate(u, li.widthScale);
+    const __m256i t = fixedTexelCoordinate(v, li.heightScale);
     const bool alphaFormat = tex.desc.format == PixelFormat::Argb1555;
     Vec nearest{}, linear{};
     if (anyNearest)
@@ -169,10 +186,10 @@ Vec sampleLevel(const TextureRecord& tex, __m256i level, __m256 u, __m256 v, __m
         const __m256i x0 = _mm256_srai_epi32(sb, 8), y0 = _mm256_srai_epi32(tb, 8);
         const __m256i x1 = _mm256_add_epi32(x0, _mm256_set1_epi32(1)), y1 = _mm256_add_epi32(y0, _mm256_set1_epi32(1));
         const __m256i fx = _mm256_and_si256(sb, _mm256_set1_epi32(255)), fy = _mm256_and_si256(tb, _mm256_set1_epi32(255));
-        const __m256i ax0 = addressTexel(x0, li.width, state.addressU);
-        const __m256i ax1 = addressTexel(x1, li.width, state.addressU);
-        const __m256i ay0 = addressTexel(y0, li.height, state.addressV);
-        const __m256i ay1 = addressTexel(y1, li.height, state.addressV);
+        const __m256i ax0 = addressTexel(x0, li.width, li.widthLast, state.addressU);
+        const __m256i ax1 = addressTexel(x1, li.width, li.widthLast, state.addressU);
+        const __m256i ay0 = addressTexel(y0, li.height, li.heightLast, state.addressV);
+        const __m256i ay1 = addressTexel(y1, li.height, li.heightLast, state.addressV);
         // Each row's two texels go into one lane as a pair, left one in the low half.
         __m256i top, bottom;
         const __m256i adjacent = _mm256_cmpeq_epi32(ax1, _mm256_add_epi32(ax0, _mm256_set1_epi32(1)));
@@ -188,10 +205,12 @@ Vec sampleLevel(const TextureRecord& tex, __m256i level, __m256 u, __m256 v, __m
         }
         const Vec t0 = expandPairs(top, alphaFormat), t1 = expandPairs(bottom, alphaFormat);
         const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(256), fx), _mm256_slli_epi32(fx, 16));
-        linear.b = lerpPairs(t0.b, t1.b, wx, fy);
-        linear.g = lerpPairs(t0.g, t1.g, wx, fy);
-        linear.r = lerpPairs(t0.r, t1.r, wx, fy);
-        linear.a = alphaFormat ? lerpPairs(t0.a, t1.a, wx, fy) : _mm256_set1_epi32(255);
+        const __m256i wyBottom = _mm256_or_si256(fy, _mm256_slli_epi32(fy, 16));
+        const __m256i wyTop = _mm256_sub_epi16(_mm256_set1_epi16(256), wyBottom);
+        linear.b = lerpPairs(t0.b, t1.b, wx, wyTop, wyBottom);
+        linear.g = lerpPairs(t0.g, t1.g, wx, wyTop, wyBottom);
+        linear.r = lerpPairs(t0.r, t1.r, wx, wyTop, wyBottom);
+        linear.a = alphaFormat ? lerpPairs(t0.a, t1.a, wx, wyTop, wyBottom) : _mm256_set1_epi32(255);
     }
     if (!anyNearest)
         return linear;
@@ -211,7 +230,8 @@ uint32_t effectiveMinFilter(const TextureRecord& tex, uint32_t minFilter) {
 }
 
 // Level and filter per lane from the level of detail, as the reference chooses them.
-Vec sampleTexture(const TextureRecord& tex, const PixelState& state, __m256 u, __m256 v, __m256i lod) {
+Vec sampleTexture(const TextureRecord& tex, const PixelState& state, __m256 u, __m256 v, __m256i lod,
+                  LevelCache& cache) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i magnified = _mm256_cmpgt_epi32(_mm256_set1_epi32(1), lod); // lod <= 0
     const bool magLinear = state.magFilter == D3DFILTER_LINEAR;
@@ -232,7 +252,7 @@ Vec sampleTexture(const TextureRecord& tex, const PixelState& state, __m256 u, _
     const __m256i bilinear =
         _mm256_blendv_epi8(_mm256_set1_epi32(minLinear ? -1 : 0), _mm256_set1_epi32(magLinear ? -1 : 0), magnified);
     const int bilinearLanes = _mm256_movemask_ps(_mm256_castsi256_ps(bilinear));
-    return sampleLevel(tex, level, u, v, bilinear, bilinearLanes != 0, bilinearLanes != 0xFF, state);
+    return sampleLevel(tex, level, u, v, bilinear, bilinearLanes != 0, bilinearLanes != 0xFF, state, cache);
 }
 
 // Eight 32-bit lanes (values below 65536) to eight 16-bit values in order.
@@ -462,7 +482,7 @@ struct TriangleConstants {
 
 // The pixels x0 <= x < x1 of row y, as shadeSpanReference draws them.
 void shadeRow(const TriangleSetup& tri, const PixelState& state, const RenderTarget& target,
-              const TriangleConstants& k, int y, int x0, int x1) {
+              const TriangleConstants& k, LevelCache& levels, int y, int x0, int x1) {
     // Eight pixels are loaded and stored at a time: the last group must stay inside the row.
     const int rowLimit = target.colourPitch < target.depthPitch ? target.colourPitch : target.depthPitch;
     const float fy = float(y - tri.originY);
@@ -524,7 +544,7 @@ void shadeRow(const TriangleSetup& tri, const PixelState& state, const RenderTar
             const __m256 q = _mm256_mul_ps(_mm256_max_ps(rx, ry), _mm256_set1_ps(2.0f));
             const __m256i log2q = _mm256_sub_epi32(_mm256_srai_epi32(_mm256_castps_si256(q), 15), _mm256_set1_epi32(127 << 8));
             const __m256i lod = _mm256_srai_epi32(_mm256_sub_epi32(log2q, _mm256_set1_epi32(256)), 1);
-            const Pair t = packColour(sampleTexture(*tex, state, u, v, lod));
+            const Pair t = packColour(sampleTexture(*tex, state, u, v, lod, levels));
             c = combineTexture(state.textureBlend, t, diffuse, k.textureHasAlpha);
         }
         if (state.specularEnable) {
@@ -641,10 +661,11 @@ void drawTriangleAvx2(const TriangleSetup& tri, const PixelState& state, const R
         return;
     const TriangleConstants k(tri, state);
     RowWalker walk(tri, y0);
+    LevelCache levels;
     for (int y = y0; y < y1; ++y, walk.next()) {
         int lo, hi;
         if (walk.span(lo, hi))
-            shadeRow(tri, state, target, k, y, lo, hi + 1);
+            shadeRow(tri, state, target, k, levels, y, lo, hi + 1);
     }
 }
 
