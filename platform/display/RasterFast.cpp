@@ -452,6 +452,10 @@ private:
 // What every row of a triangle shares, broadcast once per triangle.
 struct TriangleConstants {
     __m256 step[AttrCount];
+    // The planes' values at (originX, y = originY) and their steps in y, attribute after attribute,
+    // padded to 16 so that rows are computed two registers at a time.
+    alignas(32) float base[16] = {}, stepY[16] = {};
+    static_assert(AttrCount <= 16);
     __m256 texW, texH, uDx, vDx, uDy, vDy, rhwDx, rhwDy;
     Pair flatDiffuse, flatSpecular;
     Pair fog;        // the fog colour's (b, g) and (r, -)
@@ -460,8 +464,11 @@ struct TriangleConstants {
     bool needSpecular = false; // specular or fog on: the specular channels are used
 
     TriangleConstants(const TriangleSetup& tri, const PixelState& state) {
-        for (int n = 0; n < AttrCount; ++n)
+        for (int n = 0; n < AttrCount; ++n) {
             step[n] = _mm256_set1_ps(tri.plane[n][1]);
+            base[n] = tri.plane[n][0];
+            stepY[n] = tri.plane[n][2];
+        }
         const TextureRecord* tex = state.texture;
         texW = _mm256_set1_ps(tex ? float(tex->desc.width) : 0.0f);
         texH = _mm256_set1_ps(tex ? float(tex->desc.height) : 0.0f);
@@ -485,10 +492,11 @@ void shadeRow(const TriangleSetup& tri, const PixelState& state, const RenderTar
               const TriangleConstants& k, LevelCache& levels, int y, int x0, int x1) {
     // Eight pixels are loaded and stored at a time: the last group must stay inside the row.
     const int rowLimit = target.colourPitch < target.depthPitch ? target.colourPitch : target.depthPitch;
-    const float fy = float(y - tri.originY);
-    __m256 row[AttrCount];
-    for (int n = 0; n < AttrCount; ++n)
-        row[n] = _mm256_set1_ps(tri.plane[n][0] + tri.plane[n][2] * fy);
+    // row[n] = plane[n][0] + plane[n][2] * fy, eight attributes at a time.
+    const __m256 fy = _mm256_set1_ps(float(y - tri.originY));
+    alignas(32) float row[16];
+    _mm256_store_ps(row, _mm256_add_ps(_mm256_load_ps(k.base), _mm256_mul_ps(_mm256_load_ps(k.stepY), fy)));
+    _mm256_store_ps(row + 8, _mm256_add_ps(_mm256_load_ps(k.base + 8), _mm256_mul_ps(_mm256_load_ps(k.stepY + 8), fy)));
     uint16_t* colourRow = target.colour + size_t(y) * size_t(target.colourPitch);
     uint16_t* depthRow = target.depth + size_t(y) * size_t(target.depthPitch);
     const TextureRecord* tex = state.texture;
@@ -501,7 +509,7 @@ void shadeRow(const TriangleSetup& tri, const PixelState& state, const RenderTar
         }
         const __m256i active = _mm256_cmpgt_epi32(_mm256_set1_epi32(x1 - x), lane);
         const __m256 fx = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(x - tri.originX), lane));
-        auto at = [&](int n) { return _mm256_add_ps(row[n], _mm256_mul_ps(k.step[n], fx)); };
+        auto at = [&](int n) { return _mm256_add_ps(_mm256_set1_ps(row[n]), _mm256_mul_ps(k.step[n], fx)); };
 
         const __m128i storedDepth16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(depthRow + x));
         const __m256 z = clampPs(at(AttrZ), 0.0f, 1.0f);
