@@ -514,8 +514,8 @@ std::vector<ScreenVertex> makeTriangles(Shape shape, int count, int W, int H, st
             x[2] = (x0 + x1) / 2 + across; y[2] = (y0 + y1) / 2 - across;
             break;
         }
-        case Shape::AxisAligned: { // a horizontal and a vertical edge, corners on the sub-pixel grid
-            const float x0 = float(ix(rng)) + float(rng() % 256) / 256.0f, y0 = float(iy(rng)) + float(rng() % 256) / 256.0f;
+        case Shape::AxisAligned: { // a horizontal and a vertical edge, often through pixel centres
+            const float x0 = float(ix(rng)) + float(rng() % 4) / 4.0f, y0 = float(iy(rng)) + float(rng() % 4) / 4.0f;
             const float w = float(reach(rng)) + float(rng() % 4) / 4.0f, h = float(reach(rng)) + float(rng() % 4) / 4.0f;
             x[0] = x0; y[0] = y0;
             x[1] = x0 + w; y[1] = y0;
