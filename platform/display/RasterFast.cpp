@@ -137,23 +137,21 @@ inline __m256i fetch(const TextureRecord& tex, const LevelInfo& li, __m256i x, _
 
 // expand() on both 16-bit halves of each lane at once.
 inline Vec expandPairs(__m256i p, bool alphaFormat) {
+    // A field of n bits widened to 8 by repeating its top bits is (field x (2^n + 1)) >> (2n - 8)
+    // (the two copies never overlap): with the field masked in place (or shifted to the top), one
+    // high-half multiply does the scaling and the shift. Checked against the shifts for all 65536 values.
+    auto widen = [](__m256i field, int factor) { return _mm256_mulhi_epu16(field, _mm256_set1_epi16(int16_t(factor))); };
+    const __m256i blue = _mm256_slli_epi16(p, 11); // five bits at the top
     Vec c;
-    const __m256i m31 = _mm256_set1_epi16(31);
     if (alphaFormat) {
-        const __m256i r = _mm256_and_si256(_mm256_srli_epi16(p, 10), m31);
-        const __m256i g = _mm256_and_si256(_mm256_srli_epi16(p, 5), m31);
-        const __m256i b = _mm256_and_si256(p, m31);
-        c.r = _mm256_or_si256(_mm256_slli_epi16(r, 3), _mm256_srli_epi16(r, 2));
-        c.g = _mm256_or_si256(_mm256_slli_epi16(g, 3), _mm256_srli_epi16(g, 2));
-        c.b = _mm256_or_si256(_mm256_slli_epi16(b, 3), _mm256_srli_epi16(b, 2));
+        c.r = widen(_mm256_and_si256(p, _mm256_set1_epi16(0x7C00)), 33 * 16);
+        c.g = widen(_mm256_and_si256(p, _mm256_set1_epi16(0x03E0)), 33 * 512);
+        c.b = widen(blue, 33 * 8);
         c.a = _mm256_and_si256(_mm256_srai_epi16(p, 15), _mm256_set1_epi16(255));
     } else {
-        const __m256i r = _mm256_srli_epi16(p, 11);
-        const __m256i g = _mm256_and_si256(_mm256_srli_epi16(p, 5), _mm256_set1_epi16(63));
-        const __m256i b = _mm256_and_si256(p, m31);
-        c.r = _mm256_or_si256(_mm256_slli_epi16(r, 3), _mm256_srli_epi16(r, 2));
-        c.g = _mm256_or_si256(_mm256_slli_epi16(g, 2), _mm256_srli_epi16(g, 4));
-        c.b = _mm256_or_si256(_mm256_slli_epi16(b, 3), _mm256_srli_epi16(b, 2));
+        c.r = widen(_mm256_and_si256(p, _mm256_set1_epi16(int16_t(0xF800))), 33 * 8);
+        c.g = widen(_mm256_and_si256(p, _mm256_set1_epi16(0x07E0)), 65 * 128);
+        c.b = widen(blue, 33 * 8);
         c.a = _mm256_set1_epi16(255);
     }
     return c;
