@@ -449,7 +449,6 @@ private:
 // ------------------------------------------------------------------------------------------------
 // What every row of a triangle shares, broadcast once per triangle.
 struct TriangleConstants {
-    __m256 step[AttrCount];
     // The planes' values at (originX, y = originY) and their steps in y, attribute after attribute,
     // padded to 16 so that rows are computed two registers at a time.
     alignas(32) float base[16] = {}, stepY[16] = {};
@@ -463,7 +462,6 @@ struct TriangleConstants {
 
     TriangleConstants(const TriangleSetup& tri, const PixelState& state) {
         for (int n = 0; n < AttrCount; ++n) {
-            step[n] = _mm256_set1_ps(tri.plane[n][1]);
             base[n] = tri.plane[n][0];
             stepY[n] = tri.plane[n][2];
         }
@@ -507,7 +505,7 @@ void shadeRow(const TriangleSetup& tri, const PixelState& state, const RenderTar
         }
         const __m256i active = _mm256_cmpgt_epi32(_mm256_set1_epi32(x1 - x), lane);
         const __m256 fx = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(x - tri.originX), lane));
-        auto at = [&](int n) { return _mm256_add_ps(_mm256_set1_ps(row[n]), _mm256_mul_ps(k.step[n], fx)); };
+        auto at = [&](int n) { return _mm256_add_ps(_mm256_set1_ps(row[n]), _mm256_mul_ps(_mm256_set1_ps(tri.plane[n][1]), fx)); };
 
         const __m128i storedDepth16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(depthRow + x));
         const __m256 z = clampPs(at(AttrZ), 0.0f, 1.0f);
@@ -668,10 +666,21 @@ void drawTriangleAvx2(const TriangleSetup& tri, const PixelState& state, const R
     const TriangleConstants k(tri, state);
     RowWalker walk(tri, y0);
     LevelCache levels;
-    for (int y = y0; y < y1; ++y, walk.next()) {
-        int lo, hi;
-        if (walk.span(lo, hi))
-            shadeRow(tri, state, target, k, levels, y, lo, hi + 1);
+    // The rows' ends are walked a batch at a time, apart from the shading, which leaves the walk
+    // its registers.
+    constexpr int kRowBatch = 32;
+    int spanBegin[kRowBatch], spanEnd[kRowBatch];
+    for (int batch = y0; batch < y1; batch += kRowBatch) {
+        const int rows = std::min(kRowBatch, y1 - batch);
+        for (int i = 0; i < rows; ++i, walk.next()) {
+            int lo, hi;
+            const bool any = walk.span(lo, hi);
+            spanBegin[i] = any ? lo : 0;
+            spanEnd[i] = any ? hi + 1 : 0;
+        }
+        for (int i = 0; i < rows; ++i)
+            if (spanBegin[i] < spanEnd[i])
+                shadeRow(tri, state, target, k, levels, batch + i, spanBegin[i], spanEnd[i]);
     }
 }
 
