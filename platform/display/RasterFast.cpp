@@ -430,13 +430,12 @@ public:
     }
 
     void next() {
+        // Without a branch: whether the remainder carries follows no pattern a predictor could learn.
         for (int e = 0; e < 3; ++e) {
-            quotient_[e] += stepQuotient_[e];
             remainder_[e] += stepRemainder_[e];
-            if (remainder_[e] >= divisor_[e]) {
-                remainder_[e] -= divisor_[e];
-                ++quotient_[e];
-            }
+            const int64_t carry = -int64_t(remainder_[e] >= divisor_[e]); // all ones or zero
+            remainder_[e] -= divisor_[e] & carry;
+            quotient_[e] += stepQuotient_[e] - carry;
         }
     }
 
