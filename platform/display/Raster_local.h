@@ -393,7 +393,7 @@ struct RasterContext {
     std::vector<PixelState> states;      // states of the queued triangles
     bool stateChanged = true;            // the render states changed since states.back()
     std::vector<QueuedTriangle> queue;
-    std::vector<TriangleSetup> setups;
+    std::vector<TriangleSetup> setups; // with more than one thread only, as the bins
     // Queue indices of the triangles touching each strip: bins[chunk * kMaxStrips + strip], in
     // submission order. They keep their capacity from flush to flush.
     std::vector<std::vector<uint32_t>> bins;

@@ -112,8 +112,7 @@ void setupChunk(RasterContext& rc, int chunk) {
     for (size_t i = begin; i < end; ++i) {
         const QueuedTriangle& q = rc.queue[i];
         TriangleSetup& t = rc.setups[i];
-        if (!rc.setup(q.v[0], q.v[1], q.v[2], rc.states[size_t(q.state)], rc.target.width,
-                           rc.target.height, t)) {
+        if (!rc.setup(q.v[0], q.v[1], q.v[2], rc.states[size_t(q.state)], rc.target.width, rc.target.height, t)) {
             t.state = -1;
             continue;
         }
@@ -265,8 +264,6 @@ const char* SoftDevice::create(const DeviceConfig& requested, SDL_Window* target
     raster = std::make_unique<RasterContext>();
     raster->textures.resize(kMaxTextures);
     raster->queue.reserve(kQueueCapacity);
-    raster->setups.resize(kQueueCapacity);
-    raster->bins.resize(size_t(kMaxSetupChunks) * size_t(kMaxStrips));
     if (config.rasterPath == RasterPath::Fast) {
         if (__builtin_cpu_supports("avx2")) {
             raster->setup = setupTriangleAvx2;
@@ -277,6 +274,10 @@ const char* SoftDevice::create(const DeviceConfig& requested, SDL_Window* target
             threads = int(std::thread::hardware_concurrency());
         threads = threads < 1 ? 1 : (threads > kMaxRasterThreads ? kMaxRasterThreads : threads);
         raster->threadCount = threads;
+        if (threads > 1) { // one thread draws each triangle as it sets it up
+            raster->setups.resize(kQueueCapacity);
+            raster->bins.resize(size_t(kMaxSetupChunks) * size_t(kMaxStrips));
+        }
         for (int t = 1; t < threads; ++t)
             raster->workers.emplace_back(workerLoop, raster.get());
     }
