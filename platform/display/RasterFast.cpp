@@ -448,7 +448,7 @@ private:
 // ------------------------------------------------------------------------------------------------
 // What every row of a triangle shares, broadcast once per triangle.
 struct TriangleConstants {
-    // The planes' values at (originX, y = originY) and their steps in y, attribute after attribute,
+    // The planes' values at (originX, originY) and their steps in y, attribute after attribute,
     // padded to 16 so that rows are computed two registers at a time.
     alignas(32) float base[16] = {}, stepY[16] = {};
     static_assert(AttrCount <= 16);

@@ -162,8 +162,9 @@ using TriangleFunction = void (*)(const TriangleSetup& tri, const PixelState& st
 // rasteriseTriangle with the reference span.
 void drawTriangleReference(const TriangleSetup& tri, const PixelState& state, const RenderTarget& target,
                            int rowBegin, int rowEnd);
-// The same pixels eight at a time with AVX2, rows walked without divisions; only for processors
-// that have it. States it does not cover go to the reference span.
+// The same pixels eight at a time with AVX2, each row's ends stepped from the previous row's
+// instead of divided anew; only for processors that have it. States it does not cover go to the
+// reference span.
 void drawTriangleAvx2(const TriangleSetup& tri, const PixelState& state, const RenderTarget& target,
                       int rowBegin, int rowEnd);
 
