@@ -7,14 +7,15 @@
 #include <cmath>
 
 namespace display {
-namespace {
 
-int64_t floorDiv(int64_t n, int64_t d) { // d > 0
+int64_t floorDiv(int64_t n, int64_t d) {
     int64_t q = n / d;
     if ((n % d) != 0 && n < 0)
         --q;
     return q;
 }
+
+namespace {
 
 int64_t ceilDiv(int64_t n, int64_t d) { // d > 0
     return -floorDiv(-n, d);
@@ -55,12 +56,12 @@ bool snapTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVe
     return true;
 }
 
-bool setupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2,
-                   const PixelState& state, int width, int height, TriangleSetup& out) {
-    const ScreenVertex* v[3] = {&v0, &v1, &v2};
-    int64_t X[3], Y[3], area2 = 0;
+bool setupEdges(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2, const PixelState& state,
+                int width, int height, TriangleSetup& out, int64_t X[3], int64_t Y[3], int64_t* area2Out) {
+    int64_t area2 = 0;
     if (!snapTriangle(v0, v1, v2, state.perspective, X, Y, &area2) || culledByArea(area2, state.cull))
         return false;
+    *area2Out = area2;
 
     // Edges run around the triangle so that the inside is where every edge function is positive.
     int order[3] = {0, 1, 2};
@@ -116,7 +117,15 @@ bool setupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenV
         out.vx[i] = X[i];
         out.vy[i] = Y[i];
     }
+    return true;
+}
 
+bool setupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2,
+                   const PixelState& state, int width, int height, TriangleSetup& out) {
+    const ScreenVertex* v[3] = {&v0, &v1, &v2};
+    int64_t X[3], Y[3], area2 = 0;
+    if (!setupEdges(v0, v1, v2, state, width, height, out, X, Y, &area2))
+        return false;
     double x[3], y[3], rhw[3];
     for (int i = 0; i < 3; ++i) {
         x[i] = double(X[i]) / double(kSubPixel);
@@ -203,6 +212,11 @@ void rasteriseTriangle(const TriangleSetup& tri, const PixelState& state, const 
         if (lo <= hi)
             span(tri, state, target, y, int(lo), int(hi) + 1);
     }
+}
+
+void drawTriangleReference(const TriangleSetup& tri, const PixelState& state, const RenderTarget& target,
+                           int rowBegin, int rowEnd) {
+    rasteriseTriangle(tri, state, target, rowBegin, rowEnd, shadeSpanReference);
 }
 
 } // namespace display

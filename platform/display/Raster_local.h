@@ -129,10 +129,6 @@ using SpanFunction = void (*)(const TriangleSetup& tri, const PixelState& state,
 
 void shadeSpanReference(const TriangleSetup& tri, const PixelState& state,
                         const RenderTarget& target, int y, int x0, int x1);
-// The same span eight pixels at a time with AVX2; only for processors that have it. States it
-// does not cover go to the reference span.
-void shadeSpanAvx2(const TriangleSetup& tri, const PixelState& state, const RenderTarget& target,
-                   int y, int x0, int x1);
 
 // Snaps, culls and prepares one triangle for a width x height target; false when nothing is drawn.
 // Snaps a triangle's corners to sub-pixels and gives twice its signed area (positive: clockwise on the
@@ -147,9 +143,33 @@ inline bool culledByArea(int64_t area2, uint32_t cull) {
 
 bool setupTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2,
                    const PixelState& state, int width, int height, TriangleSetup& out);
+// The part of setupTriangle before the attribute planes: everything but plane, flatDiffuse and
+// flatSpecular. Also gives the snapped corners and twice the area the planes are computed from.
+bool setupEdges(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2, const PixelState& state,
+                int width, int height, TriangleSetup& out, int64_t X[3], int64_t Y[3], int64_t* area2);
+// setupTriangle with the planes computed four attributes at a time with AVX2 (the same double
+// operations in the same order, so the same floats); only for processors that have it.
+bool setupTriangleAvx2(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2,
+                       const PixelState& state, int width, int height, TriangleSetup& out);
+using SetupFunction = bool (*)(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2,
+                               const PixelState& state, int width, int height, TriangleSetup& out);
+
 // Draws the rows rowBegin <= y < rowEnd of a set-up triangle.
 void rasteriseTriangle(const TriangleSetup& tri, const PixelState& state, const RenderTarget& target,
                        int rowBegin, int rowEnd, SpanFunction span);
+using TriangleFunction = void (*)(const TriangleSetup& tri, const PixelState& state, const RenderTarget& target,
+                                  int rowBegin, int rowEnd);
+// rasteriseTriangle with the reference span.
+void drawTriangleReference(const TriangleSetup& tri, const PixelState& state, const RenderTarget& target,
+                           int rowBegin, int rowEnd);
+// The same pixels eight at a time with AVX2, each row's ends stepped from the previous row's
+// instead of divided anew; only for processors that have it. States it does not cover go to the
+// reference span.
+void drawTriangleAvx2(const TriangleSetup& tri, const PixelState& state, const RenderTarget& target,
+                      int rowBegin, int rowEnd);
+
+// floor(n / d) for d > 0.
+int64_t floorDiv(int64_t n, int64_t d);
 
 // ------------------------------------------------------------------------------------------------
 // Pixel arithmetic shared by every span function, so that all give the same pixels.
@@ -374,18 +394,18 @@ struct RasterContext {
     std::vector<PixelState> states;      // states of the queued triangles
     bool stateChanged = true;            // the render states changed since states.back()
     std::vector<QueuedTriangle> queue;
-    std::vector<TriangleSetup> setups;
+    std::vector<TriangleSetup> setups; // with more than one thread only, as the bins
     // Queue indices of the triangles touching each strip: bins[chunk * kMaxStrips + strip], in
     // submission order. They keep their capacity from flush to flush.
     std::vector<std::vector<uint32_t>> bins;
 
-    SpanFunction span = shadeSpanReference;
+    SetupFunction setup = setupTriangle;
+    TriangleFunction draw = drawTriangleReference;
     int threadCount = 1;
 
     // The current flush, shared by every thread drawing it.
     RenderTarget target;
     int chunkCount = 0;
-    int stripHeight = kStripHeight; // rows
     int stripCount = 0;
     std::atomic<int> nextChunk{0};  // next setup chunk to take
     std::atomic<int> chunksDone{0}; // setup chunks finished; drawing starts when all are

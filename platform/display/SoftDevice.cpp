@@ -112,13 +112,12 @@ void setupChunk(RasterContext& rc, int chunk) {
     for (size_t i = begin; i < end; ++i) {
         const QueuedTriangle& q = rc.queue[i];
         TriangleSetup& t = rc.setups[i];
-        if (!setupTriangle(q.v[0], q.v[1], q.v[2], rc.states[size_t(q.state)], rc.target.width,
-                           rc.target.height, t)) {
+        if (!rc.setup(q.v[0], q.v[1], q.v[2], rc.states[size_t(q.state)], rc.target.width, rc.target.height, t)) {
             t.state = -1;
             continue;
         }
         t.state = q.state;
-        for (int s = t.minY / rc.stripHeight; s <= t.maxY / rc.stripHeight; ++s)
+        for (int s = t.minY / kStripHeight; s <= t.maxY / kStripHeight; ++s)
             bins[s].push_back(uint32_t(i));
     }
 }
@@ -127,7 +126,7 @@ void setupChunk(RasterContext& rc, int chunk) {
 constexpr size_t kPrefetchAhead = 4;
 
 void drawStrip(RasterContext& rc, int strip) {
-    const int rowBegin = strip * rc.stripHeight, rowEnd = rowBegin + rc.stripHeight;
+    const int rowBegin = strip * kStripHeight, rowEnd = rowBegin + kStripHeight;
     for (int c = 0; c < rc.chunkCount; ++c) {
         const std::vector<uint32_t>& bin = rc.bins[size_t(c) * size_t(kMaxStrips) + size_t(strip)];
         const size_t n = bin.size();
@@ -139,7 +138,7 @@ void drawStrip(RasterContext& rc, int strip) {
                     __builtin_prefetch(ahead + line);
             }
             const TriangleSetup& t = rc.setups[bin[k]];
-            rasteriseTriangle(t, rc.states[size_t(t.state)], rc.target, rowBegin, rowEnd, rc.span);
+            rc.draw(t, rc.states[size_t(t.state)], rc.target, rowBegin, rowEnd);
         }
     }
 }
@@ -187,19 +186,29 @@ void workerLoop(RasterContext* rc) {
     }
 }
 
+// One thread draws each triangle right after setting it up: the set-up triangle is still in the
+// cache when it is drawn, and the queue's order is the drawing order.
+void drawInOrder(RasterContext& rc) {
+    const RenderTarget& target = rc.target;
+    TriangleSetup t;
+    for (const QueuedTriangle& q : rc.queue) {
+        const PixelState& state = rc.states[size_t(q.state)];
+        if (rc.setup(q.v[0], q.v[1], q.v[2], state, target.width, target.height, t))
+            rc.draw(t, state, target, 0, target.height);
+    }
+}
+
 // Draws the queue on every thread; returns when all of them are done with it.
 void runFlush(RasterContext& rc) {
+    if (rc.threadCount == 1) {
+        drawInOrder(rc);
+        return;
+    }
     rc.chunkCount = int((rc.queue.size() + size_t(kSetupChunk) - 1) / size_t(kSetupChunk));
-    // One thread draws the whole target as one strip: each triangle is entered once, in order.
-    rc.stripHeight = rc.threadCount == 1 ? rc.target.height : kStripHeight;
-    rc.stripCount = (rc.target.height + rc.stripHeight - 1) / rc.stripHeight;
+    rc.stripCount = (rc.target.height + kStripHeight - 1) / kStripHeight;
     rc.nextChunk.store(0, std::memory_order_relaxed);
     rc.chunksDone.store(0, std::memory_order_relaxed);
     rc.nextStrip.store(0, std::memory_order_relaxed);
-    if (rc.threadCount == 1) {
-        runJob(rc);
-        return;
-    }
     rc.pending.store(rc.threadCount - 1, std::memory_order_relaxed);
     {
         // Bumped under the lock so that a worker about to sleep cannot miss it.
@@ -255,16 +264,20 @@ const char* SoftDevice::create(const DeviceConfig& requested, SDL_Window* target
     raster = std::make_unique<RasterContext>();
     raster->textures.resize(kMaxTextures);
     raster->queue.reserve(kQueueCapacity);
-    raster->setups.resize(kQueueCapacity);
-    raster->bins.resize(size_t(kMaxSetupChunks) * size_t(kMaxStrips));
     if (config.rasterPath == RasterPath::Fast) {
-        if (__builtin_cpu_supports("avx2"))
-            raster->span = shadeSpanAvx2;
+        if (__builtin_cpu_supports("avx2")) {
+            raster->setup = setupTriangleAvx2;
+            raster->draw = drawTriangleAvx2;
+        }
         int threads = config.rasterThreads;
         if (threads <= 0)
             threads = int(std::thread::hardware_concurrency());
         threads = threads < 1 ? 1 : (threads > kMaxRasterThreads ? kMaxRasterThreads : threads);
         raster->threadCount = threads;
+        if (threads > 1) { // one thread draws each triangle as it sets it up
+            raster->setups.resize(kQueueCapacity);
+            raster->bins.resize(size_t(kMaxSetupChunks) * size_t(kMaxStrips));
+        }
         for (int t = 1; t < threads; ++t)
             raster->workers.emplace_back(workerLoop, raster.get());
     }

@@ -1,5 +1,5 @@
 // The generator reproduces the reference workloads byte for byte, and the fast rasteriser draws
-// them exactly as the reference one does.
+// them exactly as the reference one does, on one thread and on two.
 
 #include "bench/raster/Workloads.h"
 
@@ -118,19 +118,22 @@ void render(SoftDevice& d, const Workload& w) {
 TEST(Workloads, FastRasteriserDrawsTheReferencePixels) {
     for (const char* name : kWorkloadNames) {
         const Workload w = makeWorkload(name);
-        SoftDevice ref, fast;
+        SoftDevice ref, fast[2];
         DeviceConfig config;
         config.width = kWidth;
         config.height = kHeight;
         config.rasterPath = RasterPath::Reference;
         ASSERT_EQ(ref.create(config, nullptr), nullptr);
-        config.rasterPath = RasterPath::Fast;
-        config.rasterThreads = 2;
-        ASSERT_EQ(fast.create(config, nullptr), nullptr);
         render(ref, w);
-        render(fast, w);
-        EXPECT_TRUE(ref.backBuffer.storage == fast.backBuffer.storage) << name;
-        EXPECT_TRUE(ref.zBuffer.storage == fast.zBuffer.storage) << name;
+        config.rasterPath = RasterPath::Fast;
+        for (int threads = 1; threads <= 2; ++threads) { // one thread draws as it sets up, two bin first
+            config.rasterThreads = threads;
+            SoftDevice& d = fast[threads - 1];
+            ASSERT_EQ(d.create(config, nullptr), nullptr);
+            render(d, w);
+            EXPECT_TRUE(ref.backBuffer.storage == d.backBuffer.storage) << name << ", threads " << threads;
+            EXPECT_TRUE(ref.zBuffer.storage == d.zBuffer.storage) << name << ", threads " << threads;
+        }
         if (std::string(name) == "scene") {
             // The floor covers every pixel: nothing is left at the clear value.
             size_t cleared = 0;

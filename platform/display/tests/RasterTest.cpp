@@ -2,11 +2,13 @@
 // tests, blending, fog and specular, culling, texture filtering, and the fast path against the
 // reference.
 
+#include "platform/display/Raster_local.h"
 #include "platform/display/SoftDevice.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 using namespace display;
@@ -78,9 +80,10 @@ TEST(Raster, TopLeftRuleOnAPixelAlignedSquare) {
 // Random meshes that tile the whole target, vertices jittered on and off pixel centres and sub-pixel
 // grid points, random windings: every pixel must be drawn exactly once.
 TEST(Raster, TilingMeshCoversEveryPixelOnce) {
-    for (RasterPath path : {RasterPath::Reference, RasterPath::Fast}) {
+    const std::pair<RasterPath, int> paths[] = {{RasterPath::Reference, 1}, {RasterPath::Fast, 1}, {RasterPath::Fast, 2}};
+    for (const auto& [path, threads] : paths) {
         const int W = 97, H = 61;
-        auto d = openDevice(W, H, path, 2);
+        auto d = openDevice(W, H, path, threads);
         std::mt19937 rng(7);
         for (int round = 0; round < 6; ++round) {
             d->clear(D3DCLEAR_TARGET, nullptr, 0, 0, 0);
@@ -469,81 +472,194 @@ TEST(Raster, MipLevelFollowsTheFootprint) {
     EXPECT_LT(p & 31, 22);
 }
 
-// Random triangles with random states: the fast path (SIMD spans, two threads) must match the
-// reference pixel for pixel, colour and depth.
+namespace {
+
+// Triangles of a given kind for the fast-path comparisons. The fast path walks rows without
+// divisions and shades eight pixels at a time, so the kinds aim at its edges: corners exactly on
+// pixel centres and half-way between them (edges through centres, the top-left rule), tiny and
+// sliver triangles, horizontal and vertical edges, and triangles far past the target.
+enum class Shape { Random, OnCentres, OnHalves, Tiny, Sliver, AxisAligned, Huge, ShapeCount };
+
+std::vector<ScreenVertex> makeTriangles(Shape shape, int count, int W, int H, std::mt19937& rng) {
+    std::uniform_real_distribution<float> px(-20.0f, float(W) + 20.0f), py(-20.0f, float(H) + 20.0f);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f), uv(-2.0f, 3.0f), small(-1.5f, 1.5f);
+    std::uniform_int_distribution<int> ix(-4, W + 4), iy(-4, H + 4), reach(-40, 40);
+    std::vector<ScreenVertex> v;
+    for (int t = 0; t < count; ++t) {
+        float x[3], y[3];
+        switch (shape) {
+        case Shape::OnCentres:
+        case Shape::OnHalves: {
+            const float offset = shape == Shape::OnHalves ? 0.5f : 0.0f;
+            const int cx = ix(rng), cy = iy(rng);
+            for (int i = 0; i < 3; ++i) {
+                x[i] = float(cx + reach(rng)) + offset;
+                y[i] = float(cy + reach(rng)) + offset;
+            }
+            break;
+        }
+        case Shape::Tiny: {
+            const float cx = px(rng), cy = py(rng);
+            for (int i = 0; i < 3; ++i) {
+                x[i] = cx + small(rng);
+                y[i] = cy + small(rng);
+            }
+            break;
+        }
+        case Shape::Sliver: { // long and at most a few sub-pixels wide, in any direction
+            const float x0 = px(rng), y0 = py(rng), x1 = px(rng), y1 = py(rng);
+            const float across = float(int(rng() % 64)) / 256.0f;
+            x[0] = x0; y[0] = y0;
+            x[1] = x1; y[1] = y1;
+            x[2] = (x0 + x1) / 2 + across; y[2] = (y0 + y1) / 2 - across;
+            break;
+        }
+        case Shape::AxisAligned: { // a horizontal and a vertical edge, often through pixel centres
+            const float x0 = float(ix(rng)) + float(rng() % 4) / 4.0f, y0 = float(iy(rng)) + float(rng() % 4) / 4.0f;
+            const float w = float(reach(rng)) + float(rng() % 4) / 4.0f, h = float(reach(rng)) + float(rng() % 4) / 4.0f;
+            x[0] = x0; y[0] = y0;
+            x[1] = x0 + w; y[1] = y0;
+            x[2] = x0; y[2] = y0 + h;
+            break;
+        }
+        case Shape::Huge:
+            for (int i = 0; i < 3; ++i) {
+                x[i] = (unit(rng) - 0.5f) * 4000.0f;
+                y[i] = (unit(rng) - 0.5f) * 4000.0f;
+            }
+            break;
+        default:
+            for (int i = 0; i < 3; ++i) {
+                x[i] = px(rng);
+                y[i] = py(rng);
+            }
+            break;
+        }
+        for (int i = 0; i < 3; ++i)
+            v.push_back(ScreenVertex{x[i], y[i], unit(rng), 0.25f + unit(rng), uint32_t(rng()), uint32_t(rng()), uv(rng),
+                                     uv(rng)});
+    }
+    return v;
+}
+
+} // namespace
+
+// Random triangles of every shape with random states: the fast path, on one thread and on two,
+// must match the reference pixel for pixel, colour and depth.
 TEST(Raster, FastPathMatchesReference) {
     for (PixelFormat format : {PixelFormat::Rgb565, PixelFormat::Rgb555}) {
         const int W = 160, H = 120;
-        auto ref = openDevice(W, H, RasterPath::Reference, 1, format);
-        auto fast = openDevice(W, H, RasterPath::Fast, 2, format);
+        std::unique_ptr<SoftDevice> devices[3] = {openDevice(W, H, RasterPath::Reference, 1, format),
+                                                  openDevice(W, H, RasterPath::Fast, 1, format),
+                                                  openDevice(W, H, RasterPath::Fast, 2, format)};
         std::mt19937 rng(11);
         auto below = [&](uint32_t n) { return uint32_t(rng() % n); };
-        TextureHandle textures[2][2];
-        for (SoftDevice* d : {ref.get(), fast.get()}) {
-            const int k = d == ref.get() ? 0 : 1;
+        TextureHandle textures[3][2];
+        for (int k = 0; k < 3; ++k) {
             const TextureDesc descs[2] = {{64, 32, 7, PixelFormat::Rgb565, TextureMemory::Video},
                                           {16, 16, 1, PixelFormat::Argb1555, TextureMemory::Video}};
             std::mt19937 texRng(3);
             for (int t = 0; t < 2; ++t) {
-                ASSERT_EQ(d->createTexture(descs[t], &textures[k][t]), SoftResult::Ok);
+                ASSERT_EQ(devices[k]->createTexture(descs[t], &textures[k][t]), SoftResult::Ok);
                 for (int level = 0; level < descs[t].levels; ++level) {
                     LockedRect r;
-                    d->lockTexture(textures[k][t], level, &r);
+                    devices[k]->lockTexture(textures[k][t], level, &r);
                     for (int i = 0; i < r.width * r.height; ++i)
                         static_cast<uint16_t*>(r.pixels)[i] = uint16_t(texRng());
-                    d->unlockTexture(textures[k][t], level);
+                    devices[k]->unlockTexture(textures[k][t], level);
                 }
             }
         }
-        std::uniform_real_distribution<float> px(-20.0f, float(W) + 20.0f), py(-20.0f, float(H) + 20.0f);
-        std::uniform_real_distribution<float> unit(0.0f, 1.0f), uv(-2.0f, 3.0f);
-        for (int batch = 0; batch < 60; ++batch) {
-            const uint32_t states[][2] = {
-                {D3DRENDERSTATE_ZFUNC, 1 + below(8)},
-                {D3DRENDERSTATE_ZENABLE, below(4) != 0},
-                {D3DRENDERSTATE_ZWRITEENABLE, below(3) != 0},
-                {D3DRENDERSTATE_ALPHATESTENABLE, below(3) == 0},
-                {D3DRENDERSTATE_ALPHAFUNC, 1 + below(8)},
-                {D3DRENDERSTATE_ALPHAREF, below(256)},
-                {D3DRENDERSTATE_ALPHABLENDENABLE, below(2)},
-                {D3DRENDERSTATE_SRCBLEND, 1 + below(13)},
-                {D3DRENDERSTATE_DESTBLEND, 1 + below(13)},
-                {D3DRENDERSTATE_TEXTUREMAPBLEND, 1 + below(8)},
-                {D3DRENDERSTATE_TEXTUREMIN, 1 + below(6)},
-                {D3DRENDERSTATE_TEXTUREMAG, 1 + below(2)},
-                {D3DRENDERSTATE_TEXTUREADDRESSU, 1 + below(3)},
-                {D3DRENDERSTATE_TEXTUREADDRESSV, 1 + below(3)},
-                {D3DRENDERSTATE_FOGENABLE, below(2)},
-                {D3DRENDERSTATE_FOGCOLOR, below(0xFFFFFFFF)},
-                {D3DRENDERSTATE_SPECULARENABLE, below(2)},
-                {D3DRENDERSTATE_SHADEMODE, 1 + below(2)},
-                {D3DRENDERSTATE_CULLMODE, 1 + below(3)},
-                {D3DRENDERSTATE_TEXTUREPERSPECTIVE, below(5) != 0},
-                {D3DRENDERSTATE_FILLMODE, below(10) == 0 ? D3DFILL_WIREFRAME : D3DFILL_SOLID},
-            };
-            const int texture = int(below(3));
-            std::vector<ScreenVertex> v;
-            const int count = 1 + int(below(12));
-            for (int i = 0; i < 3 * count; ++i)
-                v.push_back(ScreenVertex{px(rng), py(rng), unit(rng), 0.25f + unit(rng), uint32_t(rng()), uint32_t(rng()),
-                                         uv(rng), uv(rng)});
-            for (SoftDevice* d : {ref.get(), fast.get()}) {
-                const int k = d == ref.get() ? 0 : 1;
-                for (const auto& s : states)
-                    d->setRenderState(s[0], s[1]);
-                d->setTexture(texture == 2 ? 0 : textures[k][texture]);
-                d->drawTriangleList(v.data(), int(v.size()));
+        for (int round = 0; round < 2; ++round) {
+            for (int k = 0; k < 3; ++k)
+                devices[k]->clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, nullptr, 0, 0, round == 0 ? 0.0f : 1.0f);
+            for (int batch = 0; batch < 140; ++batch) {
+                const uint32_t states[][2] = {
+                    {D3DRENDERSTATE_ZFUNC, 1 + below(8)},
+                    {D3DRENDERSTATE_ZENABLE, below(4) != 0},
+                    {D3DRENDERSTATE_ZWRITEENABLE, below(3) != 0},
+                    {D3DRENDERSTATE_ALPHATESTENABLE, below(3) == 0},
+                    {D3DRENDERSTATE_ALPHAFUNC, 1 + below(8)},
+                    {D3DRENDERSTATE_ALPHAREF, below(256)},
+                    {D3DRENDERSTATE_ALPHABLENDENABLE, below(2)},
+                    {D3DRENDERSTATE_SRCBLEND, 1 + below(13)},
+                    {D3DRENDERSTATE_DESTBLEND, 1 + below(13)},
+                    {D3DRENDERSTATE_TEXTUREMAPBLEND, 1 + below(8)},
+                    {D3DRENDERSTATE_TEXTUREMIN, 1 + below(6)},
+                    {D3DRENDERSTATE_TEXTUREMAG, 1 + below(2)},
+                    {D3DRENDERSTATE_TEXTUREADDRESSU, 1 + below(3)},
+                    {D3DRENDERSTATE_TEXTUREADDRESSV, 1 + below(3)},
+                    {D3DRENDERSTATE_FOGENABLE, below(2)},
+                    {D3DRENDERSTATE_FOGCOLOR, below(0xFFFFFFFF)},
+                    {D3DRENDERSTATE_SPECULARENABLE, below(2)},
+                    {D3DRENDERSTATE_SHADEMODE, 1 + below(2)},
+                    {D3DRENDERSTATE_CULLMODE, 1 + below(3)},
+                    {D3DRENDERSTATE_TEXTUREPERSPECTIVE, below(5) != 0},
+                    {D3DRENDERSTATE_FILLMODE, below(10) == 0 ? D3DFILL_WIREFRAME : D3DFILL_SOLID},
+                };
+                const int texture = int(below(3));
+                const Shape shape = Shape(batch % int(Shape::ShapeCount));
+                const std::vector<ScreenVertex> v = makeTriangles(shape, 1 + int(below(12)), W, H, rng);
+                for (int k = 0; k < 3; ++k) {
+                    for (const auto& s : states)
+                        devices[k]->setRenderState(s[0], s[1]);
+                    devices[k]->setTexture(texture == 2 ? 0 : textures[k][texture]);
+                    devices[k]->drawTriangleList(v.data(), int(v.size()));
+                }
+            }
+            for (int k = 0; k < 3; ++k)
+                devices[k]->flush();
+            for (int k = 1; k < 3; ++k) {
+                EXPECT_EQ(devices[0]->backBuffer.storage, devices[k]->backBuffer.storage) << "threads " << k;
+                EXPECT_EQ(devices[0]->zBuffer.storage, devices[k]->zBuffer.storage) << "threads " << k;
+            }
+            size_t drawn = 0;
+            for (uint16_t p : devices[0]->backBuffer.storage)
+                drawn += p != 0;
+            EXPECT_GT(drawn, size_t(W * H / 2));
+        }
+    }
+}
+
+// The fast setup computes the attribute planes four at a time: every field must be the
+// reference's, bit for bit, whatever the shape and the state.
+TEST(Raster, FastSetupMatchesReference) {
+    if (!__builtin_cpu_supports("avx2"))
+        GTEST_SKIP() << "no AVX2";
+    std::mt19937 rng(17);
+    int compared = 0;
+    for (int s = 0; s < int(Shape::ShapeCount); ++s) {
+        for (int perspective = 0; perspective < 2; ++perspective) {
+            PixelState state;
+            state.perspective = uint8_t(perspective);
+            state.cull = D3DCULL_NONE;
+            state.wireframe = uint8_t(s == 0 ? 1 : 0);
+            const std::vector<ScreenVertex> v = makeTriangles(Shape(s), 300, 160, 120, rng);
+            for (size_t i = 0; i < v.size(); i += 3) {
+                TriangleSetup ref, fast;
+                const bool drawn = setupTriangle(v[i], v[i + 1], v[i + 2], state, 160, 120, ref);
+                ASSERT_EQ(setupTriangleAvx2(v[i], v[i + 1], v[i + 2], state, 160, 120, fast), drawn);
+                if (!drawn)
+                    continue;
+                ++compared;
+                EXPECT_EQ(std::memcmp(ref.plane, fast.plane, sizeof ref.plane), 0) << "shape " << s << " triangle " << i / 3;
+                EXPECT_EQ(std::memcmp(ref.a, fast.a, sizeof ref.a), 0);
+                EXPECT_EQ(std::memcmp(ref.b, fast.b, sizeof ref.b), 0);
+                EXPECT_EQ(std::memcmp(ref.c, fast.c, sizeof ref.c), 0);
+                EXPECT_EQ(std::memcmp(ref.vx, fast.vx, sizeof ref.vx), 0);
+                EXPECT_EQ(std::memcmp(ref.vy, fast.vy, sizeof ref.vy), 0);
+                EXPECT_EQ(ref.minX, fast.minX);
+                EXPECT_EQ(ref.maxX, fast.maxX);
+                EXPECT_EQ(ref.minY, fast.minY);
+                EXPECT_EQ(ref.maxY, fast.maxY);
+                EXPECT_EQ(ref.originX, fast.originX);
+                EXPECT_EQ(ref.originY, fast.originY);
+                EXPECT_EQ(ref.flatDiffuse, fast.flatDiffuse);
+                EXPECT_EQ(ref.flatSpecular, fast.flatSpecular);
             }
         }
-        ref->flush();
-        fast->flush();
-        EXPECT_EQ(ref->backBuffer.storage, fast->backBuffer.storage);
-        EXPECT_EQ(ref->zBuffer.storage, fast->zBuffer.storage);
-        size_t drawn = 0;
-        for (uint16_t p : ref->backBuffer.storage)
-            drawn += p != 0;
-        EXPECT_GT(drawn, size_t(W * H / 2));
     }
+    EXPECT_GT(compared, 2000);
 }
 
 TEST(Raster, BadInputIsRefusedOrSkipped) {
