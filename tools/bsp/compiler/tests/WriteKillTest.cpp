@@ -4,6 +4,9 @@
 #include "common/formats/tests/KillWhileWriting.h"
 #include "tools/bsp/compiler/tests/TestScenes.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 
 using namespace compiler;
@@ -28,7 +31,13 @@ protected:
         RecordingProgress progress;
         ASSERT_TRUE(write(path.c_str(), second, progress));
         const idftest::Bytes secondBytes = idftest::readBytes(path);
+        // Kills land within three writes' time of the start, however long a write takes on this build
+        // (sanitizers) and machine: both versions then get left behind.
+        const auto start = std::chrono::steady_clock::now();
         ASSERT_TRUE(write(path.c_str(), first, progress));
+        const auto writeMicroseconds =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+        const int maxDelay = int(std::max<int64_t>(2000, 3 * writeMicroseconds));
         const idftest::Bytes firstBytes = idftest::readBytes(path);
         ASSERT_NE(firstBytes, secondBytes);
 
@@ -42,7 +51,7 @@ protected:
         int sawPartial = 0;
         const auto countPartial = [&](int) { sawPartial += idftest::filesIn(dir) > 1; };
         const auto [sawFirst, sawSecond] =
-            idftest::killWhileWriting(path, firstBytes, secondBytes, 10000, writeForever, countPartial);
+            idftest::killWhileWriting(path, firstBytes, secondBytes, maxDelay, writeForever, countPartial);
         std::printf("%s: %d kills left the first version, %d the second, %d a partial file beside it\n", name,
                     sawFirst, sawSecond, sawPartial);
         EXPECT_GT(sawFirst, 0);
