@@ -40,19 +40,23 @@ void setPlane(float plane[3], const double a[3], const double x[3], const double
 
 } // namespace
 
+bool snapVertex(const ScreenVertex& v, bool perspective, int64_t* X, int64_t* Y) {
+    // The negated comparisons also refuse NaN.
+    if (!(std::fabs(v.sx) <= kGuardBand) || !(std::fabs(v.sy) <= kGuardBand))
+        return false;
+    if (perspective && !(v.rhw > 0.0f && v.rhw < INFINITY))
+        return false;
+    *X = int64_t(std::nearbyint(double(v.sx) * double(kSubPixel)));
+    *Y = int64_t(std::nearbyint(double(v.sy) * double(kSubPixel)));
+    return true;
+}
+
 bool snapTriangle(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVertex& v2, bool perspective,
                   int64_t X[3], int64_t Y[3], int64_t* area2) {
-    const ScreenVertex* v[3] = {&v0, &v1, &v2};
-    for (int i = 0; i < 3; ++i) {
-        // The negated comparisons also refuse NaN.
-        if (!(std::fabs(v[i]->sx) <= kGuardBand) || !(std::fabs(v[i]->sy) <= kGuardBand))
-            return false;
-        if (perspective && !(v[i]->rhw > 0.0f && v[i]->rhw < INFINITY))
-            return false;
-        X[i] = int64_t(std::nearbyint(double(v[i]->sx) * double(kSubPixel)));
-        Y[i] = int64_t(std::nearbyint(double(v[i]->sy) * double(kSubPixel)));
-    }
-    *area2 = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
+    if (!snapVertex(v0, perspective, &X[0], &Y[0]) || !snapVertex(v1, perspective, &X[1], &Y[1]) ||
+        !snapVertex(v2, perspective, &X[2], &Y[2]))
+        return false;
+    *area2 = snappedArea2(X, Y);
     return true;
 }
 

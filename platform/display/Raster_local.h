@@ -130,6 +130,13 @@ using SpanFunction = void (*)(const TriangleSetup& tri, const PixelState& state,
 void shadeSpanReference(const TriangleSetup& tri, const PixelState& state,
                         const RenderTarget& target, int y, int x0, int x1);
 
+// Snaps one corner to sub-pixels; false when it lies outside the guard band or is NaN, or, with
+// perspective, has an unusable rhw.
+bool snapVertex(const ScreenVertex& v, bool perspective, int64_t* X, int64_t* Y);
+// Twice the signed area of a triangle of snapped corners (positive: clockwise on the screen, y down).
+inline int64_t snappedArea2(const int64_t X[3], const int64_t Y[3]) {
+    return (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
+}
 // Snaps, culls and prepares one triangle for a width x height target; false when nothing is drawn.
 // Snaps a triangle's corners to sub-pixels and gives twice its signed area (positive: clockwise on the
 // screen, y down). False when a corner lies outside the guard band or is NaN, or, with perspective, has
@@ -394,6 +401,12 @@ struct RasterContext {
     std::vector<PixelState> states;      // states of the queued triangles
     bool stateChanged = true;            // the render states changed since states.back()
     std::vector<QueuedTriangle> queue;
+    // Corners of an indexed draw snapped once each for the orientation test (usable: snapVertex's answer).
+    struct SnappedCorner {
+        int64_t x, y;
+        bool usable;
+    };
+    std::vector<SnappedCorner> snapped;
     std::vector<TriangleSetup> setups; // with more than one thread only, as the bins
     // Queue indices of the triangles touching each strip: bins[chunk * kMaxStrips + strip], in
     // submission order. They keep their capacity from flush to flush.

@@ -421,19 +421,42 @@ int32_t currentStateIndex(SoftDevice& device) {
     return int32_t(rc.states.size() - 1);
 }
 
-void queueTriangle(SoftDevice& device, const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c) {
+// Appends a triangle, drawing the queue first when it is full.
+void enqueue(SoftDevice& device, const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c) {
     RasterContext& rc = *device.raster;
     if (rc.queue.size() >= size_t(kQueueCapacity))
         device.flush();
-    const int32_t state = currentStateIndex(device);
+    rc.queue.push_back(QueuedTriangle{{a, b, c}, currentStateIndex(device)});
+}
+
+void queueTriangle(SoftDevice& device, const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c) {
     // Triangles facing away are dropped here, with the setup's own test, so they cost neither a place in
     // the queue nor a setup.
-    const PixelState& pixels = rc.states[size_t(state)];
+    const PixelState& pixels = device.raster->states[size_t(currentStateIndex(device))];
     if (pixels.cull != D3DCULL_NONE) {
         int64_t X[3], Y[3], area2 = 0;
         if (!snapTriangle(a, b, c, pixels.perspective, X, Y, &area2) || culledByArea(area2, pixels.cull)) return;
     }
-    rc.queue.push_back(QueuedTriangle{{a, b, c}, state});
+    enqueue(device, a, b, c);
+}
+
+// The orientation test of an indexed draw whose corners are shared: each corner is snapped once, and
+// each triangle decided from its corners' snaps exactly as snapTriangle decides it.
+void queueIndexedCulled(SoftDevice& device, const ScreenVertex* vertices, int vertexCount, const uint16_t* indices,
+                        int indexCount, uint32_t cull, bool perspective) {
+    std::vector<RasterContext::SnappedCorner>& snapped = device.raster->snapped;
+    snapped.resize(size_t(vertexCount));
+    for (int i = 0; i < vertexCount; ++i)
+        snapped[size_t(i)].usable = snapVertex(vertices[i], perspective, &snapped[size_t(i)].x, &snapped[size_t(i)].y);
+    for (int i = 0; i + 2 < indexCount; i += 3) {
+        const RasterContext::SnappedCorner* corner[3] = {&snapped[indices[i]], &snapped[indices[i + 1]],
+                                                         &snapped[indices[i + 2]]};
+        if (!corner[0]->usable || !corner[1]->usable || !corner[2]->usable) continue;
+        const int64_t X[3] = {corner[0]->x, corner[1]->x, corner[2]->x};
+        const int64_t Y[3] = {corner[0]->y, corner[1]->y, corner[2]->y};
+        if (culledByArea(snappedArea2(X, Y), cull)) continue;
+        enqueue(device, vertices[indices[i]], vertices[indices[i + 1]], vertices[indices[i + 2]]);
+    }
 }
 
 } // namespace
@@ -462,6 +485,12 @@ SoftResult SoftDevice::drawIndexedTriangleList(const ScreenVertex* vertices, int
     for (int i = 0; i < used; ++i)
         if (indices[i] >= vertexCount)
             return SoftResult::InvalidParams;
+    // Snapping every corner once pays when the triangles share their corners, as a model's do.
+    const PixelState state = raster->states[size_t(currentStateIndex(*this))];
+    if (state.cull != D3DCULL_NONE && used / 3 >= vertexCount / 4) {
+        queueIndexedCulled(*this, vertices, vertexCount, indices, used, state.cull, state.perspective);
+        return SoftResult::Ok;
+    }
     for (int i = 0; i + 2 < indexCount; i += 3)
         queueTriangle(*this, vertices[indices[i]], vertices[indices[i + 1]], vertices[indices[i + 2]]);
     return SoftResult::Ok;

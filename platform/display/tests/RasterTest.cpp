@@ -662,6 +662,50 @@ TEST(Raster, FastSetupMatchesReference) {
     EXPECT_GT(compared, 2000);
 }
 
+TEST(Raster, IndexedDrawsCullAsTheTrianglesDrawnOneByOne) {
+    // Shared corners are snapped once for the orientation test of an indexed draw: the pictures must be
+    // those of the same triangles sent one by one, whatever the corners (off the guard band, not a
+    // number, unusable rhw) and the cull mode.
+    const int W = 96, H = 72;
+    std::mt19937 rng(21);
+    std::uniform_real_distribution<float> px(-30.0f, float(W) + 30.0f), unit(0.0f, 1.0f);
+    const float odd[] = {NAN, 20000.0f, -20000.0f, INFINITY};
+    for (int path = 0; path < 2; ++path) {
+        const RasterPath rasterPath = path ? RasterPath::Fast : RasterPath::Reference;
+        auto indexed = openDevice(W, H, rasterPath), listed = openDevice(W, H, rasterPath);
+        for (int round = 0; round < 30; ++round) {
+            std::vector<ScreenVertex> corners(40);
+            for (ScreenVertex& v : corners) {
+                v = ScreenVertex{px(rng), px(rng) * H / W, unit(rng), 0.25f + unit(rng), uint32_t(rng()), uint32_t(rng()),
+                                 unit(rng), unit(rng)};
+                if (rng() % 12 == 0) v.sx = odd[rng() % std::size(odd)];
+                if (rng() % 12 == 0) v.rhw = rng() % 2 ? 0.0f : -1.0f;
+            }
+            std::vector<uint16_t> indices;
+            std::vector<ScreenVertex> list;
+            for (int t = 0; t < 60; ++t)
+                for (int k = 0; k < 3; ++k) {
+                    indices.push_back(uint16_t(rng() % corners.size()));
+                    list.push_back(corners[indices.back()]);
+                }
+            const uint32_t cull = 1 + uint32_t(round % 3), perspective = round % 4 != 0;
+            for (SoftDevice* d : {indexed.get(), listed.get()}) {
+                d->setRenderState(D3DRENDERSTATE_CULLMODE, cull);
+                d->setRenderState(D3DRENDERSTATE_TEXTUREPERSPECTIVE, perspective);
+                d->setRenderState(D3DRENDERSTATE_ZFUNC, D3DCMP_ALWAYS);
+            }
+            ASSERT_EQ(indexed->drawIndexedTriangleList(corners.data(), int(corners.size()), indices.data(),
+                                                       int(indices.size())),
+                      SoftResult::Ok);
+            ASSERT_EQ(listed->drawTriangleList(list.data(), int(list.size())), SoftResult::Ok);
+        }
+        indexed->flush();
+        listed->flush();
+        EXPECT_EQ(indexed->backBuffer.storage, listed->backBuffer.storage) << "path " << path;
+        EXPECT_EQ(indexed->zBuffer.storage, listed->zBuffer.storage) << "path " << path;
+    }
+}
+
 TEST(Raster, BadInputIsRefusedOrSkipped) {
     auto d = openDevice(8, 8);
     plainStates(*d);
