@@ -21,6 +21,15 @@ int64_t ceilDiv(int64_t n, int64_t d) { // d > 0
     return -floorDiv(-n, d);
 }
 
+// floorDiv and ceilDiv by kSubPixel: the shift of a two's complement value rounds towards minus infinity.
+int64_t floorSubPixels(int64_t n) {
+    return n >> kSubPixelBits;
+}
+
+int64_t ceilSubPixels(int64_t n) {
+    return -(-n >> kSubPixelBits);
+}
+
 // Channel k (0 = blue .. 3 = alpha) of an ARGB value.
 double channel(uint32_t argb, int k) {
     return double((argb >> (8 * k)) & 255);
@@ -95,15 +104,15 @@ bool setupEdges(const ScreenVertex& v0, const ScreenVertex& v1, const ScreenVert
     }
     int64_t px0, px1, py0, py1;
     if (state.wireframe) { // line pixels are the nearest ones to the edges
-        px0 = floorDiv(minX + kSubPixel / 2, kSubPixel);
-        px1 = floorDiv(maxX + kSubPixel / 2, kSubPixel);
-        py0 = floorDiv(minY + kSubPixel / 2, kSubPixel);
-        py1 = floorDiv(maxY + kSubPixel / 2, kSubPixel);
+        px0 = floorSubPixels(minX + kSubPixel / 2);
+        px1 = floorSubPixels(maxX + kSubPixel / 2);
+        py0 = floorSubPixels(minY + kSubPixel / 2);
+        py1 = floorSubPixels(maxY + kSubPixel / 2);
     } else {
-        px0 = ceilDiv(minX, kSubPixel);
-        px1 = floorDiv(maxX, kSubPixel);
-        py0 = ceilDiv(minY, kSubPixel);
-        py1 = floorDiv(maxY, kSubPixel);
+        px0 = ceilSubPixels(minX);
+        px1 = floorSubPixels(maxX);
+        py0 = ceilSubPixels(minY);
+        py1 = floorSubPixels(maxY);
     }
     px0 = px0 < 0 ? 0 : px0;
     py0 = py0 < 0 ? 0 : py0;
@@ -168,8 +177,8 @@ namespace {
 void drawEdgeLine(const TriangleSetup& tri, const PixelState& state, const RenderTarget& target,
                   int64_t X0, int64_t Y0, int64_t X1, int64_t Y1, int rowBegin, int rowEnd,
                   SpanFunction span) {
-    const int64_t x0 = floorDiv(X0 + kSubPixel / 2, kSubPixel), y0 = floorDiv(Y0 + kSubPixel / 2, kSubPixel);
-    const int64_t x1 = floorDiv(X1 + kSubPixel / 2, kSubPixel), y1 = floorDiv(Y1 + kSubPixel / 2, kSubPixel);
+    const int64_t x0 = floorSubPixels(X0 + kSubPixel / 2), y0 = floorSubPixels(Y0 + kSubPixel / 2);
+    const int64_t x1 = floorSubPixels(X1 + kSubPixel / 2), y1 = floorSubPixels(Y1 + kSubPixel / 2);
     const int64_t dx = x1 - x0, dy = y1 - y0;
     const int64_t steps = std::max(dx < 0 ? -dx : dx, dy < 0 ? -dy : dy);
     for (int64_t k = 0; k <= steps; ++k) {
