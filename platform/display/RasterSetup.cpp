@@ -30,6 +30,14 @@ int64_t ceilSubPixels(int64_t n) {
     return -(-n >> kSubPixelBits);
 }
 
+// The nearest sub-pixel, halves to even, as nearbyint rounds in the default rounding mode, without its
+// library call: for a coordinate inside the guard band, adding 1.5 x 2^52 leaves the rounded value in
+// the sum's low bits.
+int64_t roundToSubPixel(float coordinate) {
+    constexpr double kRoundingShift = 6755399441055744.0;
+    return int64_t((double(coordinate) * double(kSubPixel) + kRoundingShift) - kRoundingShift);
+}
+
 // Channel k (0 = blue .. 3 = alpha) of an ARGB value.
 double channel(uint32_t argb, int k) {
     return double((argb >> (8 * k)) & 255);
@@ -55,8 +63,8 @@ bool snapVertex(const ScreenVertex& v, bool perspective, int64_t* X, int64_t* Y)
         return false;
     if (perspective && !(v.rhw > 0.0f && v.rhw < INFINITY))
         return false;
-    *X = int64_t(std::nearbyint(double(v.sx) * double(kSubPixel)));
-    *Y = int64_t(std::nearbyint(double(v.sy) * double(kSubPixel)));
+    *X = roundToSubPixel(v.sx);
+    *Y = roundToSubPixel(v.sy);
     return true;
 }
 

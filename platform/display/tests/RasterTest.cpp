@@ -662,6 +662,20 @@ TEST(Raster, FastSetupMatchesReference) {
     EXPECT_GT(compared, 2000);
 }
 
+TEST(Raster, CornersSnapToTheNearestSubPixelWithHalvesToEven) {
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<float> anywhere(-kGuardBand, kGuardBand);
+    std::vector<float> values = {0.0f, -0.0f, kGuardBand, -kGuardBand, 0.5f / 256, 1.5f / 256, -0.5f / 256, -2.5f / 256};
+    for (int i = 0; i < 20000; ++i) values.push_back(anywhere(rng));
+    for (int k = -3000; k <= 3000; ++k) values.push_back((float(k) + 0.5f) / 256); // every half between sub-pixels
+    for (float x : values) {
+        int64_t X = 0, Y = 0;
+        ASSERT_TRUE(snapVertex(ScreenVertex{x, -x, 0.5f, 1, 0, 0, 0, 0}, true, &X, &Y)) << x;
+        ASSERT_EQ(X, int64_t(std::nearbyint(double(x) * double(kSubPixel)))) << x;
+        ASSERT_EQ(Y, int64_t(std::nearbyint(-double(x) * double(kSubPixel)))) << x;
+    }
+}
+
 TEST(Raster, IndexedDrawsCullAsTheTrianglesDrawnOneByOne) {
     // Shared corners are snapped once for the orientation test of an indexed draw: the pictures must be
     // those of the same triangles sent one by one, whatever the corners (off the guard band, not a
