@@ -71,6 +71,11 @@ bool decodeImage(const uint8_t* data, size_t size, Image* image, std::string* er
         *error = std::string("not a readable image (") + stbi_failure_reason() + ")";
         return false;
     }
+    // stb's PNM reader overruns its buffer on 16-bit files (a maximum value above 255).
+    if (size >= 2 && data[0] == 'P' && (data[1] == '5' || data[1] == '6') && stbi_is_16_bit_from_memory(data, int(size))) {
+        *error = "16-bit PNM images are not supported";
+        return false;
+    }
     // Some decoders accept a header that declares no rows or columns; such an image has nothing to scale.
     if (width < 1 || height < 1) {
         *error = "image without pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")";

@@ -6,6 +6,9 @@
 #include "tools/bsp/compiler/tests/TestScenes.h"
 
 #include <gtest/gtest.h>
+#include <stb_image.h>
+
+#include <dlfcn.h>
 
 #include <cmath>
 #include <fstream>
@@ -182,6 +185,9 @@ TEST(ConvertImage, ReadsCommonFormatsAndRefusesDamagedOnesLeavingNothing) {
     compiler::test::writeFileBytes("huge.bmp", huge);
     // A PGM header that ends before its height: the decoder reports 355 x 0, which used to abort in scaling.
     compiler::test::writeFileBytes("rowless.pgm", std::vector<uint8_t>{'P', '5', '\n', '3', '5', '5', '\n'});
+    // 16-bit PPM, whose reading overran the decoder's buffer.
+    const std::string wide = "P6\n2 2\n65535\n" + std::string(24, '\x7f');
+    compiler::test::writeFileBytes("wide.ppm", std::vector<uint8_t>(wide.begin(), wide.end()));
 
     for (const char* good : {"good.png", "good.bmp"}) {
         std::string error;
@@ -200,7 +206,8 @@ TEST(ConvertImage, ReadsCommonFormatsAndRefusesDamagedOnesLeavingNothing) {
     };
     const Refusal refusals[] = {{"missing.png", "can't open"}, {"text.png", "not a readable image"},
                                 {"cut.png", "not a readable image"}, {"huge.bmp", "too large (60000 x 60000)"},
-                                {"rowless.pgm", "without pixels (355 x 0)"}};
+                                {"rowless.pgm", "without pixels (355 x 0)"},
+                                {"wide.ppm", "16-bit PNM images are not supported"}};
     const std::vector<uint8_t> before = readBytes("out.tga");
     for (const Refusal& r : refusals) {
         std::string error;
@@ -212,6 +219,15 @@ TEST(ConvertImage, ReadsCommonFormatsAndRefusesDamagedOnesLeavingNothing) {
         EXPECT_FALSE(fs::exists("new.tga")) << r.file;
     }
     EXPECT_EQ(readBytes("out.tga"), before);  // a failed conversion leaves the old output as it was
+}
+
+// Assimp's Draco dependency exports an older copy of stb_image's functions (it crashed on a 16-bit PPM);
+// the importer's own build of the decoder must be the one that runs, whatever the link order.
+TEST(DecodeImage, DecodesWithItsOwnBuildOfTheDecoder) {
+    Dl_info where{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&stbi_load_from_memory), &where), 0);
+    ASSERT_NE(where.dli_fname, nullptr);
+    EXPECT_EQ(std::string(where.dli_fname).find(".so"), std::string::npos) << "taken from " << where.dli_fname;
 }
 
 } // namespace
