@@ -40,7 +40,8 @@ struct ImageOptions {
     int maxSide = 0;  // scale down so that neither side exceeds this; 0 = kMaxTextureSide
 };
 
-// Decodes PNG, JPEG, TGA, BMP, GIF (first frame), PSD, HDR or PNM bytes. False with the decoder's reason.
+// Decodes PNG, JPEG, TGA, BMP, GIF (first frame), PSD, HDR or 8-bit PNM bytes. False with the decoder's
+// reason.
 bool decodeImage(const uint8_t* data, size_t size, Image* image, std::string* error);
 // The same from a file; the error names the file.
 bool readImage(const char* path, Image* image, std::string* error);
