@@ -77,6 +77,11 @@ struct LevelCache {
     LevelInfo info;
 };
 
+// Blending between levels samples two levels per group: each keeps its own cache.
+struct LevelCaches {
+    LevelCache lower, upper;
+};
+
 inline __m256i addressTexel(__m256i x, __m256i size, __m256i last, uint32_t mode) {
     switch (mode) {
     case D3DTADDRESS_MIRROR: {
@@ -239,7 +244,7 @@ Vec blendLevels(const Vec& a, const Vec& b, __m256i f) {
 
 // Level(s) and filter per lane from the level of detail, as the reference chooses them.
 Vec sampleTexture(const TextureRecord& tex, const PixelState& state, __m256 u, __m256 v, __m256i lod,
-                  LevelCache& cache) {
+                  LevelCaches& caches) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i magnified = _mm256_cmpgt_epi32(_mm256_set1_epi32(1), lod); // lod <= 0
     const __m256i lastLevel = _mm256_set1_epi32(tex.desc.levels - 1);
@@ -273,11 +278,11 @@ Vec sampleTexture(const TextureRecord& tex, const PixelState& state, __m256 u, _
         _mm256_blendv_epi8(_mm256_set1_epi32(minLinear ? -1 : 0), _mm256_set1_epi32(magLinear ? -1 : 0), magnified);
     const int bilinearLanes = _mm256_movemask_ps(_mm256_castsi256_ps(bilinear));
     const Vec lowerLevel =
-        sampleLevel(tex, level, u, v, bilinear, bilinearLanes != 0, bilinearLanes != 0xFF, state, cache);
+        sampleLevel(tex, level, u, v, bilinear, bilinearLanes != 0, bilinearLanes != 0xFF, state, caches.lower);
     if (_mm256_testz_si256(between, between)) return lowerLevel;
     const __m256i next = _mm256_min_epi32(_mm256_add_epi32(level, _mm256_set1_epi32(1)), lastLevel);
     const Vec upperLevel =
-        sampleLevel(tex, next, u, v, bilinear, bilinearLanes != 0, bilinearLanes != 0xFF, state, cache);
+        sampleLevel(tex, next, u, v, bilinear, bilinearLanes != 0, bilinearLanes != 0xFF, state, caches.upper);
     return blendLevels(lowerLevel, upperLevel, between);
 }
 
@@ -508,7 +513,7 @@ struct TriangleConstants {
 
 // The pixels x0 <= x < x1 of row y, as shadeSpanReference draws them.
 void shadeRow(const TriangleSetup& tri, const PixelState& state, const RenderTarget& target,
-              const TriangleConstants& k, LevelCache& levels, int y, int x0, int x1) {
+              const TriangleConstants& k, LevelCaches& levels, int y, int x0, int x1) {
     // Eight pixels are loaded and stored at a time: the last group must stay inside the row.
     const int rowLimit = target.colourPitch < target.depthPitch ? target.colourPitch : target.depthPitch;
     // row[n] = plane[n][0] + plane[n][2] * fy, eight attributes at a time.
@@ -688,7 +693,7 @@ void drawTriangleAvx2(const TriangleSetup& tri, const PixelState& state, const R
         return;
     const TriangleConstants k(tri, state);
     RowWalker walk(tri, y0);
-    LevelCache levels;
+    LevelCaches levels;
     // The rows' ends are walked a batch at a time, apart from the shading, which leaves the walk
     // its registers.
     constexpr int kRowBatch = 32;
