@@ -1,8 +1,11 @@
 // Sound buffers in place of DirectSound's secondary buffers, their mix, and the SDL audio device.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/sound/Sound_local.h"
@@ -124,15 +127,54 @@ void audioCallback(void* user, Uint8* stream, int length) {
     }
 }
 
+// The whole file, up to what SDL's memory reader takes; false when it cannot be read.
+bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    uint8_t block[65536];
+    size_t got = 0;
+    bool ok = true;
+    while (ok && (got = std::fread(block, 1, sizeof block, file)) > 0) {
+        ok = bytes->size() + got <= size_t(INT32_MAX);
+        bytes->insert(bytes->end(), block, block + got);
+    }
+    ok = ok && !std::ferror(file);
+    std::fclose(file);
+    return ok;
+}
+
+uint32_t littleEndian32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// True when a chunk up to the samples declares more bytes than follow it. SDL's loader refuses such a
+// file too, but only after allocating what the chunk declares: gigabytes for a hostile file of a few
+// hundred bytes.
+bool chunkBeyondTheFile(const std::vector<uint8_t>& bytes) {
+    constexpr size_t kRiffHeader = 12, kChunkHeader = 8;
+    if (bytes.size() < kRiffHeader || std::memcmp(bytes.data(), "RIFF", 4) != 0) return false;
+    for (size_t at = kRiffHeader; at + kChunkHeader <= bytes.size();) {
+        const uint64_t length = littleEndian32(bytes.data() + at + 4);
+        if (length > bytes.size() - at - kChunkHeader) return true;
+        if (std::memcmp(bytes.data() + at, "data", 4) == 0) return false;
+        at += kChunkHeader + size_t(length) + size_t(length & 1);
+    }
+    return false;
+}
+
 // Reads a WAV file with SDL's loader and converts its samples to 16-bit PCM of the same rate, keeping
 // mono or stereo (more channels are mixed down to two).
 SampleData* readWavFile(const char* windowsPath, int* dataBytes, const char** error) {
-    const std::string path = resolvePath(windowsPath);
-    SDL_RWops* file = SDL_RWFromFile(path.c_str(), "rb");
-    if (!file) {
+    std::vector<uint8_t> bytes;
+    if (!readWholeFile(resolvePath(windowsPath), &bytes)) {
         *error = "cannot open the file";
         return nullptr;
     }
+    if (chunkBeyondTheFile(bytes)) {
+        *error = "a chunk claims more data than the file holds";
+        return nullptr;
+    }
+    SDL_RWops* file = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
     SDL_AudioSpec spec{};
     Uint8* raw = nullptr;
     Uint32 rawBytes = 0;
